@@ -1,0 +1,38 @@
+# The two commands of the README: `make run` and `make test`. Each installs the Debian
+# packages that are missing, configures and builds, then runs the program or the tests.
+
+# Build and test tools and libraries, the X server and tools the window tests use,
+# and the fonts that stand in for Arial and MS Sans Serif.
+PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
+            xvfb xauth x11-utils xdotool imagemagick fonts-liberation2 fonts-dejavu-core \
+            clang libclang-rt-14-dev libbenchmark-dev desktop-file-utils dpkg-dev file
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+JOBS := $(shell nproc)
+
+.PHONY: all deps build run test clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${db:Status-Status}\n' $$p 2>/dev/null | grep -qx installed || echo $$p; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing missing Debian packages:" $$missing; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+
+run: build
+	scripts/run-demo.sh build/default
+
+test: build
+	ctest --preset default -j $(JOBS)
+
+clean:
+	rm -rf build

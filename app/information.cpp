@@ -1,0 +1,52 @@
+#include "app/information.h"
+
+#include <QIcon>
+
+#include "app/titleblock.h"
+#include "platform/controls.h"
+#include "platform/twips.h"
+#include "platform/ui.h"
+#include "version.h"
+
+namespace {
+
+SSPanel* TextPanel(QWidget* window, const QString& caption, const QFont& font, const QRect& place)
+{
+    auto* panel = new SSPanel(window, caption);
+    panel->setFont(font);
+    panel->setGeometry(place);
+    return panel;
+}
+
+}  // namespace
+
+Information::Information(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Varnello Info"));
+    setWindowIcon(QIcon(QStringLiteral(":/varnello.ico")));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(Pixels(4230), Pixels(2895));
+    setModal(true);
+
+    auto* buttonFrame = new SSPanel(this);
+    buttonFrame->setGeometry(PixelRect(1320, 2040, 1695, 735));
+    ExitInfo = new SSCommand(this, QStringLiteral("Back..."));
+    ExitInfo->setFont(DesignFont("Arial", 18, true));
+    ExitInfo->setGeometry(PixelRect(1320 + 75, 2040 + 75, 1545, 585));
+    ExitInfo->setDefault(true);
+    ExitInfo->setAutoDefault(true);
+    // Esc closes the dialog the same way, through reject().
+    connect(ExitInfo, &QPushButton::clicked, this, &QDialog::reject);
+
+    BuildTitleBlock(this);
+    SSPanel5 = TextPanel(this, QStringLiteral("Version x.xx"), DesignFont("Arial", 9, true),
+                         PixelRect(360, 1560, 1815, 375));
+    TextPanel(this, QStringLiteral("full 32-bit"), DesignFont("Arial", 9, true, true),
+              PixelRect(2400, 1560, 1455, 375));
+    ExitInfo->raise();
+    ExitInfo->setFocus();
+
+    CenterWindow(this);
+    SSPanel5->setCaption(QStringLiteral("Version %1.%2").arg(VersionMajor).arg(VersionMinor));
+}

@@ -1,0 +1,72 @@
+#include "app/startup.h"
+
+#include <QLocale>
+
+#include "app/starting.h"
+#include "editor/vrnl.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "platform/version.h"
+
+QString BootPath = QStringLiteral("C:\\");
+
+QString BootPathFromArgument(const QString& argument)
+{
+    if (argument.size() == 1) {
+        const QChar letter = argument.toUpper().at(0);
+        if (letter >= QLatin1Char('A') && letter <= QLatin1Char('Z'))
+            return argument + QStringLiteral(":\\");
+    }
+    return QStringLiteral("C:\\");
+}
+
+QString WindowsVersion()
+{
+    // Only the low word counts; the bit that tells Windows NT apart is not looked at.
+    const uint32_t low = GetVersion() & 0xFFFF;
+    const int major = low % 256;
+    const int minor = low / 256;
+    return QLocale().toString(major + minor / 100.0, 'f', 2);
+}
+
+bool IsWindows95(const QString& version)
+{
+    bool ok = false;
+    const double value = QLocale().toDouble(version, &ok);
+    return ok && value == 4.0;
+}
+
+VRNL* Startup(const QString& argument)
+{
+    if (AnotherInstanceRunning())
+        return nullptr;
+
+    auto* splash = new Starting;
+    DoEvents();
+
+    BootPath = BootPathFromArgument(argument);
+
+    if (!IsWindows95(WindowsVersion())) {
+        splash->Unload();
+        DoEvents();
+        MsgBox(QStringLiteral("This application require Microsoft Windows 95"), MsgButtons::Ok,
+               MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+        return nullptr;
+    }
+
+    if (!FileExists((BootPath + QStringLiteral("msdos.sys")).toStdString().c_str())) {
+        splash->Unload();
+        MsgBox(QStringLiteral("'") + BootPath + QStringLiteral("' isn't the boot drive!!!"), MsgButtons::Ok,
+               MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+        return nullptr;
+    }
+
+    auto* main = new VRNL;
+    main->Load();
+    DoEvents();
+    main->show();
+    DoEvents();
+    splash->Unload();
+    DoEvents();
+    return main;
+}

@@ -1,0 +1,27 @@
+#include "editor/fieldnumber.h"
+#include "editor/vrnl.h"
+#include "platform/controls.h"
+#include "platform/ui.h"
+
+// The field is the source: its option follows every change of its text, unchecked;
+// the bounds are applied when the user leaves the field or steps it.
+void VRNL::TextChange(int index)
+{
+    Options.*NumericRows[index].number = FieldNumber(Text[index]->text());
+}
+
+void VRNL::TextLostFocus(int index)
+{
+    Text[index]->setText(FieldText(NormalisedValue(Text[index]->text(), NumericRows[index])));
+    DoEvents();
+}
+
+void VRNL::SpinStep(int index, int step)
+{
+    const SpinResult result = SteppedValue(Text[index]->text(), step, NumericRows[index]);
+    if (result.beep)
+        Beep();
+    Text[index]->setText(FieldText(result.value));
+    DoEvents();
+    Options.*NumericRows[index].number = result.value;
+}

@@ -1,0 +1,219 @@
+#include "editor/vrnl.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QSessionManager>
+
+#include "app/information.h"
+#include "platform/controls.h"
+#include "platform/twips.h"
+
+namespace {
+
+struct CheckDesign {
+    const char* caption;
+    int top;
+    int width;
+};
+
+// Check(1..12); index 0 unused. All at Left 240, 255 high.
+constexpr std::array<CheckDesign, 13> CheckDesigns{{
+    {nullptr, 0, 0},
+    {"Show Startup Menu", 240, 1815},
+    {"Enable Dual Boot", 600, 1575},
+    {"Enable Startup Keys (F-Keys)", 960, 2535},
+    {"Load Components at Top of 640K", 1320, 2775},
+    {"Boot Windows 95 as Default OS", 1680, 2655},
+    {"Boot Safe Mode Warning", 2040, 2175},
+    {"Load Startup Logo", 2400, 1695},
+    {"Load the Windows GUI as Default", 2760, 2775},
+    {"Autoload DriveSpace Driver", 3120, 2415},
+    {"Autoload DoubleSpace Driver", 3480, 2535},
+    {"Enable Network Support", 3840, 2175},
+    {"Enable Double-Buffering", 4200, 2175},
+}};
+
+// Numeric rows are 480 twips apart from this top.
+constexpr int FirstRowTop = 3120;
+
+void Place(QWidget* widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(PixelRect(left, top, width, height));
+}
+
+SSPanel* Frame(QWidget* parent, int left, int top, int width, int height)
+{
+    auto* panel = new SSPanel(parent);
+    Place(panel, left, top, width, height);
+    return panel;
+}
+
+// A command button sits 75 twips inside its frame, which shows as an even bevel round it.
+SSCommand* Command(QWidget* parent, const SSPanel* frame, const char* caption, int width, int height,
+                   const QFont& font)
+{
+    auto* command = new SSCommand(parent, QString::fromLatin1(caption));
+    Place(command, Twips(frame->x()) + 75, Twips(frame->y()) + 75, width, height);
+    command->setFont(font);
+    QPalette palette = command->palette();
+    palette.setColor(QPalette::ButtonText, Qt::black);
+    command->setPalette(palette);
+    return command;
+}
+
+}  // namespace
+
+VRNL::VRNL()
+{
+    setWindowTitle(QStringLiteral("Varnello"));
+    setWindowIcon(QIcon(QStringLiteral(":/varnello.ico")));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(Pixels(6390), Pixels(5055));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setMouseTracking(true);
+    CreateControls();
+    ConnectHandlers();
+}
+
+void VRNL::CreateControls()
+{
+    // Frames first, so that the controls they frame lie above them.
+    SSPanel1 = Frame(this, 120, 120, 3015, 4455);
+    SSPanel2 = Frame(this, 3360, 480, 1695, 1095);
+    SSPanel4 = Frame(this, 5160, 480, 1095, 1095);
+    SSPanel3 = Frame(this, 3480, 1800, 2655, 735);
+    SSPanel5 = Frame(this, 3360, 3000, 2895, 1575);
+
+    const QFont boxFont = DesignFont("MS Sans Serif", 8.25);
+    for (int i = 1; i <= 12; ++i) {
+        Check[i] = new CheckBox(this, QString::fromLatin1(CheckDesigns[i].caption));
+        Place(Check[i], 240, CheckDesigns[i].top, CheckDesigns[i].width, 255);
+        Check[i]->setFont(boxFont);
+    }
+    // The compressed-drive drivers stand out in red: switching them off needs care.
+    for (int i : {9, 10}) {
+        QPalette palette = Check[i]->palette();
+        palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
+        Check[i]->setPalette(palette);
+    }
+
+    InfoAbout = Command(this, SSPanel2, "Info About...", 1545, 945, DesignFont("Arial", 12, true, true));
+    InfoAbout->setIcon(QIcon(QStringLiteral(":/varnello.ico")));
+    InfoAbout->setIconSize(QSize(32, 32));
+    ExitVRNL = Command(this, SSPanel4, "Exit", 945, 945, DesignFont("Arial", 18, true));
+    ExitVRNL->setIcon(QIcon(QStringLiteral(":/exit.ico")));
+    ExitVRNL->setIconSize(QSize(32, 32));
+    DefaultSettings = Command(this, SSPanel3, "Default Settings", 2505, 585, DesignFont("Arial", 14.25, true, true));
+
+    const QFont fieldFont = DesignFont("Arial", 8.25);
+    const QFont labelFont = DesignFont("MS Sans Serif", 8.25);
+    for (int i = 0; i < 3; ++i) {
+        const NumericRow& row = NumericRows[i];
+        const int top = FirstRowTop + 480 * i;
+        Text[i] = new TextField(this, row.typedLength);
+        Place(Text[i], 3480, top, 375, 315);
+        Text[i]->setFont(fieldFont);
+        Spin[i] = new SpinButton(this, row.repeatDelayMs);
+        Place(Spin[i], 3855, top, 165, 315);
+        SSPanel6[i] = new SSPanel(this, QString::fromLatin1(row.caption));
+        Place(SSPanel6[i], 4080, top, 2055, 315);
+        SSPanel6[i]->setFont(labelFont);
+        SSPanel6[i]->setFrameShadow(QFrame::Sunken);
+        SSPanel6[i]->setLineWidth(1);
+    }
+
+    FastHelp = new StatusBar(this);
+    Place(FastHelp, 0, 4680, 6390, 375);
+    FastHelp->setFont(DesignFont("MS Sans Serif", 8.25));
+
+    // Keyboard order: boxes, command buttons, fields; frames and the status line never
+    // take focus, nor do the spin buttons.
+    QWidget* previous = Check[1];
+    for (QWidget* next : std::initializer_list<QWidget*>{
+             Check[2], Check[3], Check[4], Check[5], Check[6], Check[7], Check[8], Check[9], Check[10],
+             Check[11], Check[12], InfoAbout, DefaultSettings, ExitVRNL, Text[0], Text[1], Text[2]}) {
+        setTabOrder(previous, next);
+        previous = next;
+    }
+    Check[1]->setFocus();
+}
+
+void VRNL::ConnectHandlers()
+{
+    for (int i = 1; i <= 12; ++i) {
+        connect(Check[i], &QCheckBox::stateChanged, this, [this, i] { CheckClick(i); }, Qt::DirectConnection);
+        connect(Check[i], &CheckBox::pointerMoved, this, [this, i] { CheckMouseMove(i); });
+    }
+    for (int i = 0; i < 3; ++i) {
+        connect(Text[i], &QLineEdit::textChanged, this, [this, i] { TextChange(i); }, Qt::DirectConnection);
+        connect(Text[i], &TextField::focusLost, this, [this, i] { TextLostFocus(i); });
+        connect(Text[i], &TextField::pointerMoved, this, [this, i] { TextMouseMove(i); });
+        connect(SSPanel6[i], &SSPanel::pointerMoved, this, [this, i] { TextMouseMove(i); });
+        connect(Spin[i], &SpinButton::spinUp, this, [this, i] { SpinStep(i, +1); });
+        connect(Spin[i], &SpinButton::spinDown, this, [this, i] { SpinStep(i, -1); });
+    }
+    for (SSPanel* frame : {SSPanel1, SSPanel2, SSPanel3, SSPanel4, SSPanel5})
+        connect(frame, &SSPanel::pointerMoved, this, &VRNL::ClearHelp);
+    for (SSCommand* command : {InfoAbout, DefaultSettings, ExitVRNL})
+        connect(command, &SSCommand::pointerMoved, this, [this, command] { CommandMouseMove(command); });
+
+    connect(InfoAbout, &QPushButton::clicked, this, &VRNL::InfoAboutClick);
+    connect(DefaultSettings, &QPushButton::clicked, this, &VRNL::DefaultSettingsClick);
+    connect(ExitVRNL, &QPushButton::clicked, this, &VRNL::ExitVRNLClick);
+    // The end of the desktop session is the one close request told apart.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { EndSession(); });
+}
+
+void VRNL::closeEvent(QCloseEvent* event)
+{
+    if (!sessionEnding_ && SaveOnClose(false))
+        event->ignore();
+    else
+        event->accept();
+}
+
+void VRNL::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        ExitVRNL->click();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A focused command button takes Enter itself; anywhere else it means InfoAbout.
+        if (auto* command = qobject_cast<SSCommand*>(focusWidget()))
+            command->click();
+        else
+            InfoAbout->click();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void VRNL::mouseMoveEvent(QMouseEvent*)
+{
+    ClearHelp();
+}
+
+void VRNL::InfoAboutClick()
+{
+    Information information(this);
+    information.exec();
+}
+
+void VRNL::ExitVRNLClick()
+{
+    close();
+}
+
+void VRNL::EndSession()
+{
+    sessionEnding_ = true;
+    SaveOnClose(true);
+    close();
+}

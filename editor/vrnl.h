@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+
+#include "options/bootoptions.h"
+
+class CheckBox;
+class SSCommand;
+class SSPanel;
+class SpinButton;
+class StatusBar;
+class TextField;
+
+// The main window: twelve check boxes, three numeric rows, three command buttons and the
+// status line. It alone holds the options between loading and saving.
+class VRNL : public QWidget {
+    Q_OBJECT
+public:
+    VRNL();
+
+    // Load handler, run once before the window is first shown: centre, read msdos.sys,
+    // check for an earlier MS-DOS, show the values.
+    void Load();
+    // Copies Options into the check boxes and text fields.
+    void ShowOptions();
+    // Close-request handler; true vetoes the close.
+    bool SaveOnClose(bool endingSession);
+
+    BootOptions Options;
+    bool UserEditing = true;
+
+    // Controls, indexed as designed: Check(1..12), Text/Spin/SSPanel6(0..2).
+    std::array<CheckBox*, 13> Check{};
+    std::array<TextField*, 3> Text{};
+    std::array<SpinButton*, 3> Spin{};
+    std::array<SSPanel*, 3> SSPanel6{};
+    SSPanel* SSPanel1;
+    SSPanel* SSPanel2;
+    SSPanel* SSPanel3;
+    SSPanel* SSPanel4;
+    SSPanel* SSPanel5;
+    SSCommand* InfoAbout;
+    SSCommand* DefaultSettings;
+    SSCommand* ExitVRNL;
+    StatusBar* FastHelp;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+
+    // What the user does:
+    void CheckClick(int index);
+    void TextChange(int index);
+    void TextLostFocus(int index);
+    void SpinStep(int index, int step);
+    void InfoAboutClick();
+    void DefaultSettingsClick();
+    void ExitVRNLClick();
+    void EndSession();
+
+    // Status-line help for each kind of control; the surfaces without help set "".
+    void CheckMouseMove(int index);
+    void TextMouseMove(int index);
+    void CommandMouseMove(const SSCommand* command);
+    void ClearHelp();
+
+    bool sessionEnding_ = false;
+};

@@ -1,0 +1,35 @@
+#include "app/startup.h"
+#include "editor/vrnl.h"
+#include "platform/controls.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+
+namespace {
+
+bool BootFileExists(const char* name)
+{
+    return FileExists((BootPath + QString::fromLatin1(name)).toStdString().c_str());
+}
+
+}  // namespace
+
+void VRNL::Load()
+{
+    UserEditing = true;
+    CenterWindow(this);
+    Options = ReadBootOptions((BootPath + QStringLiteral("msdos.sys")).toStdString());
+
+    // Dual boot needs all three files that an earlier MS-DOS leaves in the root.
+    const bool io = BootFileExists("io.dos");
+    const bool msdos = BootFileExists("msdos.dos");
+    const bool command = BootFileExists("command.dos");
+    if (!(io && msdos && command)) {
+        MsgBox(QStringLiteral("MS-DOS Version 5 or 6.x is not found.\r\nSome options are disabled and setted by default"),
+               MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+        Options.BootMulti = false;
+        Options.BootWin = true;
+        Check[2]->setEnabled(false);
+        Check[5]->setEnabled(false);
+    }
+    ShowOptions();
+}

@@ -1,0 +1,223 @@
+#include "platform/controls.h"
+
+#include <QFocusEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QToolButton>
+#include <QValidator>
+
+namespace {
+
+// Pointer movement is reported by the control under the pointer only: accepting it
+// keeps a frame or the window below from taking it as movement over itself.
+void TrackPointer(QWidget* widget)
+{
+    widget->setMouseTracking(true);
+    widget->setAttribute(Qt::WA_NoMousePropagation);
+}
+
+void SetBackground(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::Button, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+// Refuses typed or pasted text beyond the field's length, but never a change that
+// shortens a longer text the program put there.
+class TypedLengthValidator : public QValidator {
+public:
+    TypedLengthValidator(QLineEdit* field, int length) : QValidator(field), field_(field), length_(length) {}
+
+    State validate(QString& input, int&) const override
+    {
+        if (input.size() <= length_ || input.size() < field_->text().size())
+            return Acceptable;
+        return Invalid;
+    }
+
+private:
+    QLineEdit* field_;
+    int length_;
+};
+
+}  // namespace
+
+SSPanel::SSPanel(QWidget* parent, const QString& caption) : QFrame(parent), caption_(caption)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setLineWidth(2);
+    SetBackground(this, LightGrey);
+    TrackPointer(this);
+}
+
+void SSPanel::setCaption(const QString& caption)
+{
+    caption_ = caption;
+    update();
+}
+
+void SSPanel::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    if (caption_.isEmpty())
+        return;
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(contentsRect(), Qt::AlignCenter, caption_);
+}
+
+void SSPanel::mouseMoveEvent(QMouseEvent* event)
+{
+    emit pointerMoved();
+    event->accept();
+}
+
+SSCommand::SSCommand(QWidget* parent, const QString& caption) : QPushButton(caption, parent)
+{
+    TrackPointer(this);
+}
+
+void SSCommand::paintEvent(QPaintEvent*)
+{
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    painter.drawControl(QStyle::CE_PushButtonBevel, option);
+
+    QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+    if (isDown())
+        area.translate(1, 1);
+    painter.setPen(palette().color(QPalette::ButtonText));
+    if (icon().isNull()) {
+        painter.drawText(area, Qt::AlignCenter | Qt::TextShowMnemonic, text());
+    } else {
+        // Picture above the caption, the pair centred in the button.
+        const QSize picture = iconSize();
+        const int textHeight = fontMetrics().height();
+        const int top = area.top() + (area.height() - picture.height() - textHeight) / 2;
+        const QRect pictureRect(area.left() + (area.width() - picture.width()) / 2, top,
+                                picture.width(), picture.height());
+        icon().paint(&painter, pictureRect);
+        painter.drawText(QRect(area.left(), pictureRect.bottom() + 1, area.width(), textHeight),
+                         Qt::AlignCenter | Qt::TextShowMnemonic, text());
+    }
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = style()->subElementRect(QStyle::SE_PushButtonFocusRect, &option, this);
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+    }
+}
+
+void SSCommand::mouseMoveEvent(QMouseEvent* event)
+{
+    QPushButton::mouseMoveEvent(event);
+    emit pointerMoved();
+    event->accept();
+}
+
+CheckBox::CheckBox(QWidget* parent, const QString& caption) : QCheckBox(caption, parent)
+{
+    TrackPointer(this);
+}
+
+void CheckBox::mouseMoveEvent(QMouseEvent* event)
+{
+    QCheckBox::mouseMoveEvent(event);
+    emit pointerMoved();
+    event->accept();
+}
+
+TextField::TextField(QWidget* parent, int typedLength) : QLineEdit(parent), typedLength_(typedLength)
+{
+    setValidator(new TypedLengthValidator(this, typedLength));
+    TrackPointer(this);
+}
+
+void TextField::mouseMoveEvent(QMouseEvent* event)
+{
+    QLineEdit::mouseMoveEvent(event);
+    emit pointerMoved();
+    event->accept();
+}
+
+void TextField::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    // Another window taking the activation (a message box, another program) is not the
+    // user leaving the field.
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+        emit focusLost();
+}
+
+SpinButton::SpinButton(QWidget* parent, int repeatDelayMs)
+    : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)), repeatDelayMs_(repeatDelayMs)
+{
+    for (QToolButton* arrow : {up_, down_}) {
+        arrow->setAutoRepeat(true);
+        arrow->setAutoRepeatDelay(repeatDelayMs);
+        arrow->setAutoRepeatInterval(repeatDelayMs);
+        arrow->setFocusPolicy(Qt::NoFocus);
+    }
+    up_->setArrowType(Qt::UpArrow);
+    down_->setArrowType(Qt::DownArrow);
+    setFocusPolicy(Qt::NoFocus);
+    TrackPointer(this);
+    // pressed() comes at the press and again at every repetition while held.
+    connect(up_, &QToolButton::pressed, this, &SpinButton::spinUp);
+    connect(down_, &QToolButton::pressed, this, &SpinButton::spinDown);
+}
+
+void SpinButton::resizeEvent(QResizeEvent*)
+{
+    const int upper = height() / 2;
+    up_->setGeometry(0, 0, width(), upper);
+    down_->setGeometry(0, upper, width(), height() - upper);
+}
+
+void SpinButton::mouseMoveEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+
+StatusBar::StatusBar(QWidget* parent) : QFrame(parent)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(1);
+    TrackPointer(this);
+}
+
+void StatusBar::setSimpleText(const QString& text)
+{
+    text_ = text;
+    update();
+}
+
+void StatusBar::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(contentsRect().adjusted(3, 0, -3, 0), Qt::AlignLeft | Qt::AlignVCenter, text_);
+}
+
+void StatusBar::mouseMoveEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+
+QFont DesignFont(const char* family, qreal points, bool bold, bool italic)
+{
+    QFont font(QString::fromLatin1(family));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    font.setItalic(italic);
+    return font;
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+// The control kinds the windows are built from: 3-D panels and command buttons, the
+// standard check box and edit field, a vertical spin button and a one-line status bar.
+// Each reports pointer movement over itself (not over its children) as pointerMoved(),
+// and keeps that movement from reaching the widget below it.
+
+#include <QCheckBox>
+#include <QColor>
+#include <QFrame>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+
+class QToolButton;
+
+inline const QColor LightGrey(192, 192, 192);
+
+class SSPanel : public QFrame {
+    Q_OBJECT
+public:
+    explicit SSPanel(QWidget* parent, const QString& caption = {});
+    void setCaption(const QString& caption);
+    QString caption() const { return caption_; }
+
+signals:
+    void pointerMoved();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    QString caption_;
+};
+
+class SSCommand : public QPushButton {
+    Q_OBJECT
+public:
+    SSCommand(QWidget* parent, const QString& caption);
+
+signals:
+    void pointerMoved();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+};
+
+class CheckBox : public QCheckBox {
+    Q_OBJECT
+public:
+    CheckBox(QWidget* parent, const QString& caption);
+
+signals:
+    void pointerMoved();
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override;
+};
+
+// A single-line field whose length limit binds only what the user types or pastes:
+// text set by the program is shown whole, however long.
+class TextField : public QLineEdit {
+    Q_OBJECT
+public:
+    TextField(QWidget* parent, int typedLength);
+    int typedLength() const { return typedLength_; }
+
+signals:
+    void pointerMoved();
+    void focusLost();
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    int typedLength_;
+};
+
+// Up arrow above down arrow; each arrow repeats while held, every repeatDelayMs.
+class SpinButton : public QWidget {
+    Q_OBJECT
+public:
+    SpinButton(QWidget* parent, int repeatDelayMs);
+    QToolButton* upArrow() const { return up_; }
+    QToolButton* downArrow() const { return down_; }
+    int repeatDelay() const { return repeatDelayMs_; }
+
+signals:
+    void spinUp();
+    void spinDown();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    QToolButton* up_;
+    QToolButton* down_;
+    int repeatDelayMs_;
+};
+
+// One text across the whole width, sunken, along the bottom of a window.
+class StatusBar : public QFrame {
+    Q_OBJECT
+public:
+    explicit StatusBar(QWidget* parent);
+    void setSimpleText(const QString& text);
+    QString simpleText() const { return text_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    QString text_;
+};
+
+// A font as the window designs name it; fontconfig stands in for missing families.
+QFont DesignFont(const char* family, qreal points, bool bold = false, bool italic = false);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+// What the last failed file operation of this thread was doing and why it failed.
+// Every operation that can fail returns a plain result and leaves the details here,
+// the way Win32 leaves them for GetLastError().
+enum class FileStep {
+    None,
+    ResolvePath,      // the drive is not mapped, or the name is not a plain file name
+    Inspect,          // stat of the target (missing, not a regular file, ...)
+    Read,             // reading the current contents
+    CreateTemporary,  // creating the temporary file next to the target
+    WriteTemporary,
+    FlushTemporary,
+    Rename,           // renaming the temporary file over the target
+    Attributes,       // reading or changing the attribute set
+};
+
+struct FileError {
+    FileStep step = FileStep::None;
+    int code = 0;  // errno value
+};
+
+FileError LastFileError();
+void SetLastFileError(FileStep step, int code);
+void ClearLastFileError();
+
+// One readable sentence for a message box, e.g. "Permission denied".
+std::string Describe(const FileError& error);
