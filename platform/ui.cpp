@@ -149,6 +149,11 @@ void CenterWindow(QWidget* window)
 void UseClassicLook()
 {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
+    // Windows 95's button face, the colour its windows and dialogs are drawn in.
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::Window, QColor(192, 192, 192));
+    palette.setColor(QPalette::Button, QColor(192, 192, 192));
+    QApplication::setPalette(palette);
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans")});
 }
