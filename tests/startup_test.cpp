@@ -1,0 +1,162 @@
+#include <QApplication>
+#include <QLocale>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "app/starting.h"
+#include "app/startup.h"
+#include "editor/vrnl.h"
+#include "messageboxes.h"
+#include "platform/version.h"
+#include "tempdrive.h"
+
+namespace {
+
+constexpr uint32_t Windows95 = 0xC3B60004;
+constexpr uint32_t Windows98 = 0xC0000A04;
+constexpr uint32_t WindowsNT4 = 0x05650004;
+
+std::vector<Starting*> SplashWindows()
+{
+    std::vector<Starting*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* splash = qobject_cast<Starting*>(widget))
+            found.push_back(splash);
+    return found;
+}
+
+// Each start-up takes the instance lock; a directory of its own keeps parallel tests apart.
+class StartupTest : public testing::Test {
+protected:
+    void SetUp() override { qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit()); }
+    void TearDown() override { SetReportedVersion(Windows95); }
+
+    QTemporaryDir runtime;
+    MessageBoxes boxes;
+};
+
+}  // namespace
+
+TEST(BootPathFromArgument, OnlyASingleLetterSelectsADrive)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "C:\\"},   {"d", "d:\\"},  {"D", "D:\\"},  {"a", "a:\\"},   {"Z", "Z:\\"},
+        {"D:", "C:\\"}, {"D:\\", "C:\\"}, {"DD", "C:\\"}, {"5", "C:\\"}, {" ", "C:\\"},
+        {"\\", "C:\\"}, {".", "C:\\"},  {"\u00e9", "C:\\"}, {"d e", "C:\\"},
+    };
+    for (const auto& [argument, expected] : cases)
+        EXPECT_EQ(BootPathFromArgument(QString::fromUtf8(argument)), QString::fromLatin1(expected)) << argument;
+}
+
+TEST(WindowsVersion, OnlyFourPointZeroPasses)
+{
+    QLocale::setDefault(QLocale::c());
+    const std::tuple<uint32_t, const char*, bool> cases[] = {
+        {Windows95, "4.00", true},
+        {WindowsNT4, "4.00", true},  // the NT bit is not looked at
+        {Windows98, "4.10", false},
+        {0x00000003, "3.00", false},
+        {0x00005A04, "4.90", false},
+        {0x00000005, "5.00", false},
+    };
+    for (const auto& [version, text, passes] : cases) {
+        SetReportedVersion(version);
+        EXPECT_EQ(WindowsVersion(), QString::fromLatin1(text));
+        EXPECT_EQ(IsWindows95(WindowsVersion()), passes) << text;
+    }
+    SetReportedVersion(Windows95);
+}
+
+TEST(WindowsVersion, FollowsTheLocaleBothWays)
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    SetReportedVersion(Windows98);
+    EXPECT_EQ(WindowsVersion(), QStringLiteral("4,10"));
+    EXPECT_FALSE(IsWindows95(WindowsVersion()));
+    SetReportedVersion(Windows95);
+    EXPECT_EQ(WindowsVersion(), QStringLiteral("4,00"));
+    EXPECT_TRUE(IsWindows95(WindowsVersion()));
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST_F(StartupTest, RefusesOtherWindowsVersionsBeforeLookingAtTheDrive)
+{
+    SetReportedVersion(Windows98);
+    TempDrive drive;
+    drive.write("msdos.sys", "[Options]\r\n");
+    boxes.onShow = [](const MessageBoxRequest&) { EXPECT_TRUE(SplashWindows().empty()); };
+
+    EXPECT_EQ(Startup(QString()), nullptr);
+
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("This application require Microsoft Windows 95"));
+    EXPECT_EQ(boxes.shown[0].title, QStringLiteral("Varnello"));
+    EXPECT_EQ(boxes.shown[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Exclamation);
+}
+
+TEST_F(StartupTest, RefusesADriveWithoutMsdosSys)
+{
+    TempDrive drive('C');
+    TempDrive other('D');
+    other.write("MSDOS.SYS", "[Options]\r\n");  // found whatever its case
+    mkdir(drive.hostPath("msdos.sys").c_str(), 0755);  // a directory is not the file
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "'C:\\' isn't the boot drive!!!"},
+        {"q", "'q:\\' isn't the boot drive!!!"},  // unmapped: not ready
+        {"D:", "'C:\\' isn't the boot drive!!!"},
+    };
+    for (const auto& [argument, text] : cases) {
+        boxes.shown.clear();
+        boxes.onShow = [](const MessageBoxRequest&) { EXPECT_TRUE(SplashWindows().empty()); };
+        EXPECT_EQ(Startup(QString::fromLatin1(argument)), nullptr);
+        ASSERT_EQ(boxes.shown.size(), 1u) << argument;
+        EXPECT_EQ(boxes.shown[0].text, QString::fromLatin1(text));
+        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Exclamation);
+        EXPECT_EQ(boxes.shown[0].buttons, MsgButtons::Ok);
+    }
+}
+
+TEST_F(StartupTest, OpensTheMainWindowAndThenDropsTheSplash)
+{
+    TempDrive drive('E');
+    drive.write("msdos.sys", "[Options]\r\nBootMulti=1\r\n");  // no earlier MS-DOS: the load warns
+    boxes.onShow = [](const MessageBoxRequest&) {
+        // The load runs under the splash window, which stays topmost and unfocused.
+        const auto splashes = SplashWindows();
+        ASSERT_EQ(splashes.size(), 1u);
+        EXPECT_TRUE(splashes[0]->isVisible());
+        EXPECT_TRUE(splashes[0]->windowFlags() & Qt::WindowStaysOnTopHint);
+        EXPECT_TRUE(splashes[0]->testAttribute(Qt::WA_ShowWithoutActivating));
+    };
+
+    VRNL* main = Startup(QStringLiteral("e"));
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(BootPath, QStringLiteral("e:\\"));
+    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_TRUE(SplashWindows().empty());
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        EXPECT_FALSE(widget->isVisible() && (widget->windowFlags() & Qt::WindowStaysOnTopHint));
+    delete main;
+}
+
+TEST_F(StartupTest, SecondCopyEndsSilently)
+{
+    ASSERT_FALSE(AnotherInstanceRunning());  // this process now holds the lock
+
+    TempDrive drive;
+    drive.write("msdos.sys", "[Options]\r\n");
+    QProcess second;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    second.setProcessEnvironment(environment);
+    second.start(QStringLiteral(VARNELLO_BINARY), {});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAllStandardError().isEmpty());
+    EXPECT_FALSE(AnotherInstanceRunning());  // ours is still held, undisturbed
+}
