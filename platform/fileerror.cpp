@@ -1,0 +1,54 @@
+#include "platform/fileerror.h"
+
+#include <cstring>
+
+namespace {
+
+thread_local FileError lastError;
+
+// What the failed step was doing, as the start of a sentence.
+const char* StepPhrase(FileStep step)
+{
+    switch (step) {
+    case FileStep::None: return "";
+    case FileStep::ResolvePath: return "The drive is not ready or the file name is not valid";
+    case FileStep::Inspect: return "The file could not be examined";
+    case FileStep::Read: return "The file could not be read";
+    case FileStep::CreateTemporary: return "A temporary file could not be created beside the file";
+    case FileStep::WriteTemporary: return "The temporary file could not be written";
+    case FileStep::FlushTemporary: return "The temporary file could not be flushed to disk";
+    case FileStep::Rename: return "The temporary file could not replace the file";
+    case FileStep::Attributes: return "The file attributes could not be read or changed";
+    }
+    return "The file operation failed";
+}
+
+}  // namespace
+
+FileError LastFileError()
+{
+    return lastError;
+}
+
+void SetLastFileError(FileStep step, int code)
+{
+    lastError = {step, code};
+}
+
+void ClearLastFileError()
+{
+    lastError = {};
+}
+
+std::string Describe(const FileError& error)
+{
+    if (error.step == FileStep::None && error.code == 0)
+        return "No error.";
+    std::string sentence = StepPhrase(error.step);
+    if (error.code != 0) {
+        if (!sentence.empty())
+            sentence += ": ";
+        sentence += std::strerror(error.code);
+    }
+    return sentence + ".";
+}
