@@ -1,0 +1,342 @@
+#include "platform/profile.h"
+
+#include "platform/atomicfile.h"
+#include "platform/drives.h"
+#include "platform/fileerror.h"
+#include "platform/inifile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+// Far beyond any real msdos.sys; larger files are refused rather than read whole.
+constexpr size_t maxProfileSize = 16 * 1024 * 1024;
+
+// One line of the file: its text is [begin, end), the next line starts at next.
+struct Line {
+    size_t begin;
+    size_t end;
+    size_t next;
+};
+
+// Where key of section is, or where it would go.
+struct KeyPlace {
+    bool sectionFound = false;
+    bool keyFound = false;
+    size_t valueBegin = 0;  // the value's bytes when keyFound
+    size_t valueEnd = 0;
+    size_t insertAt = 0;          // after the section's last key line, or its header
+    bool insertNeedsLineEnd = false;  // the line before insertAt has no line ending
+};
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// text without blanks at either end.
+std::string_view TrimBlanks(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+char AsciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+// True when a and b are equal but for ASCII letter case.
+bool SameName(std::string_view a, std::string_view b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
+// Where the first line starts: after a UTF-8 byte-order mark, if there is one.
+size_t FirstLineStart(std::string_view bytes)
+{
+    return bytes.starts_with(byteOrderMark) ? byteOrderMark.size() : 0;
+}
+
+// The line that starts at begin.
+Line LineAt(std::string_view bytes, size_t begin)
+{
+    size_t end = bytes.find_first_of("\r\n", begin);
+    if (end == std::string_view::npos)
+        return {begin, bytes.size(), bytes.size()};
+    size_t next = end + 1;
+    if (bytes[end] == '\r' && next < bytes.size() && bytes[next] == '\n')
+        ++next;
+    return {begin, end, next};
+}
+
+// The line ending the file uses first; CR LF when it has none.
+std::string_view LineEndingOf(std::string_view bytes)
+{
+    size_t at = bytes.find_first_of("\r\n");
+    if (at == std::string_view::npos)
+        return "\r\n";
+    if (bytes[at] == '\n')
+        return "\n";
+    return (at + 1 < bytes.size() && bytes[at + 1] == '\n') ? "\r\n" : "\r";
+}
+
+// The name of a section header line, or nullopt for any other line.
+std::optional<std::string_view> SectionName(std::string_view text)
+{
+    text = TrimBlanks(text);
+    if (text.empty() || text.front() != '[')
+        return std::nullopt;
+    size_t close = text.find(']');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return TrimBlanks(text.substr(1, close - 1));
+}
+
+// The offset of the "=" of a key line, or npos for comments and lines without one.
+size_t KeyLineEquals(std::string_view text)
+{
+    std::string_view trimmed = TrimBlanks(text);
+    if (trimmed.empty() || trimmed.front() == ';')
+        return std::string_view::npos;
+    return text.find('=');
+}
+
+// Finds key in the first section named section, or the place where it belongs.
+KeyPlace FindKey(std::string_view bytes, std::string_view section, std::string_view key)
+{
+    section = TrimBlanks(section);
+    key = TrimBlanks(key);
+    KeyPlace place;
+    for (size_t at = FirstLineStart(bytes); at < bytes.size();) {
+        Line line = LineAt(bytes, at);
+        at = line.next;
+        std::string_view text = bytes.substr(line.begin, line.end - line.begin);
+        if (std::optional<std::string_view> name = SectionName(text)) {
+            if (place.sectionFound)
+                break;  // only the first matching section counts
+            if (SameName(*name, section)) {
+                place.sectionFound = true;
+                place.insertAt = line.next;
+                place.insertNeedsLineEnd = line.next == line.end;
+            }
+            continue;
+        }
+        size_t equals = KeyLineEquals(text);
+        if (!place.sectionFound || equals == std::string_view::npos)
+            continue;
+        place.insertAt = line.next;
+        place.insertNeedsLineEnd = line.next == line.end;
+        if (SameName(TrimBlanks(text.substr(0, equals)), key)) {
+            place.keyFound = true;
+            place.valueBegin = line.begin + equals + 1;
+            place.valueEnd = line.end;
+            while (place.valueBegin < place.valueEnd && IsBlank(bytes[place.valueBegin]))
+                ++place.valueBegin;
+            while (place.valueEnd > place.valueBegin && IsBlank(bytes[place.valueEnd - 1]))
+                --place.valueEnd;
+            break;
+        }
+    }
+    return place;
+}
+
+// True when the bytes after the byte-order mark end in the middle of a line.
+bool EndsUnterminated(std::string_view bytes)
+{
+    return bytes.size() > FirstLineStart(bytes) && bytes.back() != '\n' && bytes.back() != '\r';
+}
+
+// Reads a whole regular file without ever blocking on a FIFO or device; false with errno.
+bool ReadRegularFile(const std::string& path, std::string& bytes)
+{
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0)
+        return false;
+    if (!S_ISREG(status.st_mode)) {
+        errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = fstat(fd, &status) == 0;
+    if (ok && !S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        ok = false;
+    }
+    bytes.clear();
+    char buffer[65536];
+    while (ok) {
+        ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            ok = count == 0;
+            break;
+        }
+        if (bytes.size() + size_t(count) > maxProfileSize) {
+            errno = EFBIG;
+            ok = false;
+            break;
+        }
+        bytes.append(buffer, size_t(count));
+    }
+    int code = errno;
+    close(fd);
+    errno = code;
+    return ok;
+}
+
+// Records errno as the failure of step; returns 0, the profile writer's failure.
+int WriteFailure(FileStep step)
+{
+    SetLastFileError(step, errno);
+    return 0;
+}
+
+}  // namespace
+
+std::optional<std::string_view> FindProfileValue(std::string_view bytes,
+                                                 std::string_view section,
+                                                 std::string_view key)
+{
+    KeyPlace place = FindKey(bytes, section, key);
+    if (!place.keyFound)
+        return std::nullopt;
+    return bytes.substr(place.valueBegin, place.valueEnd - place.valueBegin);
+}
+
+std::string WithProfileValue(std::string_view bytes, std::string_view section,
+                             std::string_view key, std::string_view value)
+{
+    KeyPlace place = FindKey(bytes, section, key);
+    std::string result;
+    if (place.keyFound) {
+        result.append(bytes.substr(0, place.valueBegin));
+        result.append(value);
+        result.append(bytes.substr(place.valueEnd));
+        return result;
+    }
+    std::string_view lineEnding = LineEndingOf(bytes);
+    std::string entry = std::string(TrimBlanks(key)) + "=" + std::string(value)
+                        + std::string(lineEnding);
+    if (place.sectionFound) {
+        result.append(bytes.substr(0, place.insertAt));
+        if (place.insertNeedsLineEnd)
+            result.append(lineEnding);
+        result.append(entry);
+        result.append(bytes.substr(place.insertAt));
+        return result;
+    }
+    result.append(bytes);
+    if (EndsUnterminated(bytes))
+        result.append(lineEnding);
+    result.append("[").append(TrimBlanks(section)).append("]").append(lineEnding);
+    result.append(entry);
+    return result;
+}
+
+bool IsWritableProfileEntry(std::string_view section, std::string_view key,
+                            std::string_view value)
+{
+    constexpr std::string_view lineBreaks("\r\n\0", 3);
+    section = TrimBlanks(section);
+    key = TrimBlanks(key);
+    if (section.empty() || key.empty())
+        return false;
+    if (section.find_first_of(lineBreaks) != std::string_view::npos
+        || key.find_first_of(lineBreaks) != std::string_view::npos
+        || value.find_first_of(lineBreaks) != std::string_view::npos)
+        return false;
+    return section.find(']') == std::string_view::npos
+           && key.find('=') == std::string_view::npos && key.front() != ';'
+           && key.front() != '[';
+}
+
+int32_t ProfileInt(std::string_view text)
+{
+    constexpr int64_t beyondMax = int64_t(INT32_MAX) + 1;  // |INT32_MIN|
+    size_t at = 0;
+    while (at < text.size() && IsBlank(text[at]))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+        negative = text[at++] == '-';
+    int base = 10;
+    if (at + 1 < text.size() && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X')) {
+        base = 16;
+        at += 2;
+    }
+    int64_t magnitude = 0;
+    for (; at < text.size(); ++at) {
+        char c = AsciiLower(text[at]);
+        int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : 99;
+        if (digit >= base)
+            break;
+        magnitude = std::min(beyondMax, magnitude * base + digit);
+    }
+    if (negative)
+        return int32_t(-magnitude);
+    return int32_t(std::min<int64_t>(magnitude, INT32_MAX));
+}
+
+uint32_t GetPrivateProfileIntA(const char* section, const char* key, int32_t defaultValue,
+                               const char* fileName)
+{
+    if (!section || !key || !fileName)
+        return uint32_t(defaultValue);
+    std::optional<std::string> host = HostPath(fileName);
+    std::string bytes;
+    if (!host || !ReadRegularFile(*host, bytes))
+        return uint32_t(defaultValue);
+    std::optional<std::string_view> value = FindProfileValue(bytes, section, key);
+    if (!value || value->empty())
+        return uint32_t(defaultValue);
+    return uint32_t(ProfileInt(*value));
+}
+
+int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                               const char* fileName)
+{
+    if (!section || !key || !value || !fileName || !IsWritableProfileEntry(section, key, value)) {
+        SetLastFileError(FileStep::None, EINVAL);
+        return 0;
+    }
+    std::optional<std::string> host = HostPath(fileName);
+    if (!host)
+        return 0;
+
+    struct stat status {};
+    bool exists = stat(host->c_str(), &status) == 0;
+    if (!exists && errno != ENOENT)
+        return WriteFailure(FileStep::Inspect);
+    std::string bytes;
+    if (exists) {
+        if (!S_ISREG(status.st_mode)) {
+            errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+            return WriteFailure(FileStep::Inspect);
+        }
+        // Like Win32, a read-only file is refused even though we could rename over it.
+        if ((status.st_mode & 0222) == 0
+            || faccessat(AT_FDCWD, host->c_str(), W_OK, AT_EACCESS) != 0) {
+            errno = EACCES;
+            return WriteFailure(FileStep::Inspect);
+        }
+        if (!ReadRegularFile(*host, bytes))
+            return WriteFailure(FileStep::Read);
+    }
+    std::string updated = WithProfileValue(bytes, section, key, value);
+    if (exists && updated == bytes)
+        return 1;
+    return ReplaceFileAtomically(*host, updated) ? 1 : 0;
+}
