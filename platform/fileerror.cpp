@@ -43,12 +43,12 @@ void ClearLastFileError()
 std::string Describe(const FileError& error)
 {
     if (error.step == FileStep::None && error.code == 0)
-        return "No error.";
+        return "No error";
     std::string sentence = StepPhrase(error.step);
     if (error.code != 0) {
         if (!sentence.empty())
             sentence += ": ";
         sentence += std::strerror(error.code);
     }
-    return sentence + ".";
+    return sentence;
 }

@@ -26,5 +26,6 @@ FileError LastFileError();
 void SetLastFileError(FileStep step, int code);
 void ClearLastFileError();
 
-// One readable sentence for a message box, e.g. "Permission denied".
+// One readable sentence for a message box, without a final full stop: what failed and
+// why, e.g. "The temporary file could not be written: No space left on device".
 std::string Describe(const FileError& error);

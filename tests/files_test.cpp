@@ -1,6 +1,7 @@
 #include "platform/atomicfile.h"
 #include "platform/fileerror.h"
 #include "platform/files.h"
+#include "platform/version.h"
 #include "scopedenv.h"
 #include "tempdrive.h"
 
@@ -151,13 +152,31 @@ TEST(FileAttributes, FailuresReportTheStep)
 
 TEST(FileError, DescribeNamesTheStepAndTheCause)
 {
-    EXPECT_EQ(Describe({}), "No error.");
+    EXPECT_EQ(Describe({}), "No error");
     EXPECT_EQ(Describe({FileStep::Rename, EACCES}),
-              "The temporary file could not replace the file: Permission denied.");
-    EXPECT_EQ(Describe({FileStep::None, EINVAL}), "Invalid argument.");
-    std::thread([] { SetLastFileError(FileStep::Read, EIO); }).join();
+              "The temporary file could not replace the file: Permission denied");
+    EXPECT_EQ(Describe({FileStep::None, EINVAL}), "Invalid argument");
+}
+
+TEST(FileError, EachThreadKeepsItsOwn)
+{
+    SetLastFileError(FileStep::Read, EIO);
+    std::thread([] {
+        EXPECT_EQ(LastFileError().step, FileStep::None);
+        SetLastFileError(FileStep::Rename, ENOSPC);
+    }).join();
+    EXPECT_EQ(LastFileError().step, FileStep::Read);
+    EXPECT_EQ(LastFileError().code, EIO);
     ClearLastFileError();
     EXPECT_EQ(LastFileError().step, FileStep::None);
+}
+
+TEST(PlatformVersion, StandsInForWindows95UnlessTestsSayOtherwise)
+{
+    EXPECT_EQ(GetVersion() & 0xFFFF, 0x0004u);  // major 4 in the low byte, minor 0 above it
+    SetReportedVersion(0x0A04);                  // Windows 98: 4.10
+    EXPECT_EQ(GetVersion(), 0x0A04u);
+    SetReportedVersion(0xC3B60004);
 }
 
 class AtomicReplace : public testing::Test {
