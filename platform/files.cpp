@@ -123,11 +123,10 @@ mode_t ModeWithReadOnly(mode_t mode, bool readOnly)
     return (mode & 0222) ? mode : (mode | S_IWUSR);
 }
 
-// Sets the read-only state through the permission bits, leaving them alone when they agree.
-bool ApplyReadOnly(const std::string& path, const struct stat& status, bool readOnly)
+// Changes path's permission bits to mode unless they already are; false with errno.
+bool ChangeMode(const std::string& path, mode_t from, mode_t to)
 {
-    mode_t wanted = ModeWithReadOnly(status.st_mode, readOnly);
-    return wanted == (status.st_mode & 07777) || chmod(path.c_str(), wanted) == 0;
+    return from == to || chmod(path.c_str(), to) == 0;
 }
 
 }  // namespace
@@ -162,14 +161,19 @@ bool SetFileAttributesA(const char* path, uint32_t attributes)
         return true;
     }
 
-    // Without write permission an unprivileged owner may not change the extended
-    // attribute, so the file becomes writable before it and read-only after it.
-    bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
-    if (!readOnly && !ApplyReadOnly(*host, status, false))
+    // An unprivileged owner may change the extended attribute only while the file is
+    // writable, so a read-only file is writable for that moment and the bits come last.
+    mode_t original = status.st_mode & 07777;
+    mode_t writable = ModeWithReadOnly(original, false);
+    mode_t wanted = ModeWithReadOnly(original, attributes & FILE_ATTRIBUTE_READONLY);
+    if (!ChangeMode(*host, original, writable))
         return AttributeFailure();
-    if (!WriteDosAttribute(*host, attributes))
-        return AttributeFailure();
-    if (readOnly && !ApplyReadOnly(*host, status, true))
+    if (!WriteDosAttribute(*host, attributes)) {
+        AttributeFailure();
+        ChangeMode(*host, writable, original);
+        return false;
+    }
+    if (!ChangeMode(*host, writable, wanted))
         return AttributeFailure();
     return true;
 }
