@@ -6,10 +6,23 @@
 #include "options/bootoptions.h"
 #include "platform/fileerror.h"
 
+// Where writing the fifteen keys stopped, and why.
+struct BootWriteFailure {
+    enum class Stage {
+        FileMissing,      // msdos.sys is gone; nothing was touched
+        ClearAttributes,  // its attributes could not be cleared; nothing was written
+        WriteKey,         // the write of key failed; the keys before it hold their new values
+    };
+    Stage stage;
+    FileError error;
+    const char* key = nullptr;  // WriteKey only
+    int keysWritten = 0;        // keys, in writing order, written before the failure
+};
+
 // Clears the file's attributes and writes the fifteen keys in writing order, one profile
 // write each. Refuses a file that is no longer there: a new msdos.sys holding only these
 // keys would leave the drive unable to start. Stops at the first failure and returns it.
-std::optional<FileError> WriteBootOptions(const BootOptions& options, const std::string& fileName);
+std::optional<BootWriteFailure> WriteBootOptions(const BootOptions& options, const std::string& fileName);
 
 // Read-only, hidden and system: how msdos.sys is always left.
 inline constexpr uint32_t BootFileAttributes = 0x07;
