@@ -26,6 +26,8 @@ public:
     void ShowOptions();
     // Close-request handler; true vetoes the close.
     bool SaveOnClose(bool endingSession);
+    // The desktop session is ending: ask without Cancel, then close whatever the answer.
+    void EndSession();
 
     BootOptions Options;
     bool UserEditing = true;
@@ -62,7 +64,6 @@ private:
     void InfoAboutClick();
     void DefaultSettingsClick();
     void ExitVRNLClick();
-    void EndSession();
 
     // Status-line help for each kind of control; the surfaces without help set "".
     void CheckMouseMove(int index);
