@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QStyleFactory>
 #include <QWidget>
+#include <QWindow>
 #include <memory>
 
 namespace {
@@ -141,7 +142,16 @@ void CenterWindow(QWidget* window)
     if (!screen)
         return;
     const QRect area = screen->geometry();
-    const QSize outer = window->frameGeometry().size();
+    QSize outer = window->frameGeometry().size();
+    // Before the first show Qt does not count the frame; ask the platform window for it,
+    // or the frame would push the window off centre by half its width and height.
+    if (!window->isVisible()) {
+        window->winId();  // creates the platform window, which knows its frame
+        if (const QWindow* handle = window->windowHandle()) {
+            const QMargins frame = handle->frameMargins();
+            outer = window->size().grownBy(frame);
+        }
+    }
     window->move(area.x() + (area.width() - outer.width()) / 2,
                  area.y() + (area.height() - outer.height()) / 2);
 }
