@@ -1,0 +1,194 @@
+// The main window's layout, keyboard order, default and cancel keys, and field lengths.
+
+#include <QTest>
+#include <QToolButton>
+
+#include "app/information.h"
+#include "platform/twips.h"
+#include "windowfixture.h"
+
+namespace {
+
+class MainWindowTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        writeBootDrive("BootMulti=1\r\nBootDelay=150\r\n");
+        open();
+    }
+    QRect placeOf(const QWidget* control) const { return {control->mapTo(window, QPoint(0, 0)), control->size()}; }
+};
+
+TEST_F(MainWindowTest, FixedClientAreaCentred)
+{
+    EXPECT_EQ(window->size(), QSize(Pixels(6390), Pixels(5055)));
+    EXPECT_EQ(window->size(), QSize(426, 337));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_EQ(window->windowTitle(), "Varnello");
+    EXPECT_EQ(window->pos(), CentredCorner(window->frameGeometry().size()));
+    window->show();
+    EXPECT_EQ(window->pos(), CentredCorner(window->frameGeometry().size()));
+}
+
+TEST_F(MainWindowTest, EveryControlWhereDesigned)
+{
+    struct Place {
+        const QWidget* control;
+        int left, top, width, height;
+    };
+    std::vector<Place> places{
+        {window->SSPanel1, 120, 120, 3015, 4455},
+        {window->SSPanel2, 3360, 480, 1695, 1095},
+        {window->SSPanel4, 5160, 480, 1095, 1095},
+        {window->SSPanel3, 3480, 1800, 2655, 735},
+        {window->SSPanel5, 3360, 3000, 2895, 1575},
+        {window->InfoAbout, 3360 + 75, 480 + 75, 1545, 945},
+        {window->ExitVRNL, 5160 + 75, 480 + 75, 945, 945},
+        {window->DefaultSettings, 3480 + 75, 1800 + 75, 2505, 585},
+        {window->FastHelp, 0, 4680, 6390, 375},
+    };
+    const int boxTops[] = {240, 600, 960, 1320, 1680, 2040, 2400, 2760, 3120, 3480, 3840, 4200};
+    const int boxWidths[] = {1815, 1575, 2535, 2775, 2655, 2175, 1695, 2775, 2415, 2535, 2175, 2175};
+    for (int i = 1; i <= 12; ++i)
+        places.push_back({window->Check[i], 240, boxTops[i - 1], boxWidths[i - 1], 255});
+    for (int i = 0; i < 3; ++i) {
+        const int top = 3120 + 480 * i;
+        places.push_back({window->Text[i], 3480, top, 375, 315});
+        places.push_back({window->Spin[i], 3855, top, 165, 315});
+        places.push_back({window->SSPanel6[i], 4080, top, 2055, 315});
+    }
+    for (const Place& place : places) {
+        SCOPED_TRACE(place.control->metaObject()->className());
+        SCOPED_TRACE(place.top);
+        EXPECT_EQ(placeOf(place.control), PixelRect(place.left, place.top, place.width, place.height));
+        EXPECT_TRUE(place.control->isVisibleTo(window));
+    }
+}
+
+TEST_F(MainWindowTest, CaptionsFieldsAndSpinRepeat)
+{
+    window->show();
+    for (const BoxDesign& box : BoxDesigns)
+        EXPECT_EQ(window->Check[box.index]->text(), box.caption);
+    EXPECT_EQ(window->InfoAbout->text(), "Info About...");
+    EXPECT_EQ(window->DefaultSettings->text(), "Default Settings");
+    EXPECT_EQ(window->ExitVRNL->text(), "Exit");
+    EXPECT_FALSE(window->InfoAbout->icon().isNull());
+    EXPECT_FALSE(window->ExitVRNL->icon().isNull());
+    EXPECT_TRUE(window->DefaultSettings->icon().isNull());
+
+    const char* const labels[] = {"Boot Delay (0-99)", "Boot Menu Delay (1-30)", "Boot Menu Item (1-9)"};
+    const int lengths[] = {2, 2, 1};
+    const int repeats[] = {100, 125, 175};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(window->SSPanel6[i]->caption(), labels[i]);
+        EXPECT_EQ(window->Text[i]->typedLength(), lengths[i]);
+        for (const QToolButton* arrow : {window->Spin[i]->upArrow(), window->Spin[i]->downArrow()}) {
+            EXPECT_TRUE(arrow->autoRepeat());
+            EXPECT_EQ(arrow->autoRepeatDelay(), repeats[i]);
+            EXPECT_EQ(arrow->autoRepeatInterval(), repeats[i]);
+        }
+        EXPECT_LT(window->Spin[i]->upArrow()->y(), window->Spin[i]->downArrow()->y());
+    }
+    EXPECT_EQ(window->FastHelp->simpleText(), "");
+}
+
+TEST_F(MainWindowTest, CompressedDriveCaptionsRed)
+{
+    const QColor red(255, 0, 0);
+    const QColor usual = window->palette().color(QPalette::WindowText);
+    ASSERT_NE(usual, red);
+    for (int i = 1; i <= 12; ++i) {
+        SCOPED_TRACE(i);
+        const QPalette& palette = window->Check[i]->palette();
+        EXPECT_EQ(palette.color(window->Check[i]->foregroundRole()), i == 9 || i == 10 ? red : usual);
+    }
+}
+
+// Tab goes through the boxes, the command buttons and the fields, and round again.
+TEST_F(MainWindowTest, TabOrder)
+{
+    std::vector<const QWidget*> expected;
+    for (int i = 1; i <= 12; ++i)
+        expected.push_back(window->Check[i]);
+    for (const QWidget* next : {static_cast<QWidget*>(window->InfoAbout), static_cast<QWidget*>(window->DefaultSettings),
+                                static_cast<QWidget*>(window->ExitVRNL), static_cast<QWidget*>(window->Text[0]),
+                                static_cast<QWidget*>(window->Text[1]), static_cast<QWidget*>(window->Text[2])})
+        expected.push_back(next);
+
+    std::vector<const QWidget*> order;
+    QWidget* at = window->Check[1];
+    do {
+        if ((at->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && at->isEnabled() && at->isVisibleTo(window))
+            order.push_back(at);
+        at = at->nextInFocusChain();
+    } while (at != window->Check[1] && order.size() < 100);
+    EXPECT_EQ(order, expected);
+    EXPECT_EQ(window->focusWidget(), window->Check[1]);
+}
+
+// Enter means "Info About..." unless a command button has the focus; Esc means "Exit".
+TEST_F(MainWindowTest, EnterOpensInformationEscAsksToSave)
+{
+    window->show();
+    struct Case {
+        const char* name;
+        QWidget* focus;
+        int key;
+        bool information;
+        const char* question;
+    };
+    const Case cases[] = {
+        {"Enter on a box", window->Check[3], Qt::Key_Return, true, nullptr},
+        {"keypad Enter on a box", window->Check[12], Qt::Key_Enter, true, nullptr},
+        {"Enter in a field", window->Text[1], Qt::Key_Return, true, nullptr},
+        {"Enter on InfoAbout", window->InfoAbout, Qt::Key_Return, true, nullptr},
+        {"Enter on Default Settings", window->DefaultSettings, Qt::Key_Return, false,
+         "Do you really want to restore the default Windows 95 configuration?"},
+        {"Esc on a box", window->Check[3], Qt::Key_Escape, false, "Write configuration on disk?"},
+        {"Esc in a field", window->Text[0], Qt::Key_Escape, false, "Write configuration on disk?"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.shown.clear();
+        bool information = false;
+        WhenModal([&](QWidget* modal) {
+            if (auto* opened = qobject_cast<Information*>(modal)) {
+                information = true;
+                opened->ExitInfo->click();
+            }
+        });
+        c.focus->setFocus();
+        QTest::keyClick(c.focus, Qt::Key(c.key));
+        QCoreApplication::processEvents();  // lets the watcher above run when nothing opened
+        EXPECT_EQ(information, c.information);
+        if (c.question) {
+            ASSERT_EQ(boxes.shown.size(), 1u);
+            EXPECT_EQ(boxes.shown[0].text, c.question);
+        } else {
+            EXPECT_TRUE(boxes.shown.empty());
+        }
+        // The default answers (Cancel, No) keep the window and its values.
+        ASSERT_TRUE(window);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->Text[0]->text(), "150");
+    }
+}
+
+// The length limit binds the user's typing only.
+TEST_F(MainWindowTest, FieldLengthBindsTypingOnly)
+{
+    window->show();
+    EXPECT_EQ(window->Text[0]->text(), "150");
+    EXPECT_EQ(window->Options.BootDelay, 150);
+    const char* const typed[] = {"12", "12", "1"};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        window->Text[i]->setText("");
+        QTest::keyClicks(window->Text[i], "123");
+        EXPECT_EQ(window->Text[i]->text(), typed[i]);
+    }
+}
+
+}  // namespace
