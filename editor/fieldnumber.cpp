@@ -6,9 +6,10 @@
 
 double FieldValue(const QString& text)
 {
+    // Only space, tab and line feed are blanks; a carriage return ends the number.
     QString compact;
     for (QChar c : text)
-        if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+        if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\n'))
             compact += c;
 
     qsizetype end = 0;
@@ -23,9 +24,11 @@ double FieldValue(const QString& text)
         ++end;
         skipDigits();
     }
+    // "", "-", "." and "-." fail and read 0; a run of digits too long for a double
+    // overflows to an infinity, which the rounding holds at the 16-bit end.
     bool ok = false;
-    const double value = compact.left(end).toDouble(&ok);  // "", "-", "." and "-." fail: 0
-    return ok ? value : 0.0;
+    const double value = compact.left(end).toDouble(&ok);
+    return ok || std::isinf(value) ? value : 0.0;
 }
 
 int16_t RoundToInt16(double value)
