@@ -21,7 +21,11 @@ void VRNL::SpinStep(int index, int step)
     const SpinResult result = SteppedValue(Text[index]->text(), step, NumericRows[index]);
     if (result.beep)
         Beep();
-    Text[index]->setText(FieldText(result.value));
+    const QString written = FieldText(result.value);
+    Text[index]->setText(written);
     DoEvents();
-    Options.*NumericRows[index].number = result.value;
+    // The events just run may have rewritten the field (a repetition of this arrow, the
+    // default settings); its change handler stored that newer number, which must stand.
+    if (Text[index]->text() == written)
+        Options.*NumericRows[index].number = result.value;
 }
