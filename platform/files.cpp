@@ -3,6 +3,7 @@
 #include "platform/drives.h"
 #include "platform/fileerror.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,21 @@ constexpr uint32_t knownAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HI
 constexpr uint32_t xattrAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
                                      | FILE_ATTRIBUTE_ARCHIVE;
 constexpr const char* dosAttributeName = "user.DOSATTRIB";
+
+std::atomic<int> callsBeforeInjectedFailure{0};
+std::atomic<int> injectedCode{EIO};
+
+// True, with errno set, when a test asked this call of SetFileAttributesA to fail.
+bool InjectedFailure()
+{
+    int remaining = callsBeforeInjectedFailure.load();
+    while (remaining > 0 && !callsBeforeInjectedFailure.compare_exchange_weak(remaining, remaining - 1)) {
+    }
+    if (remaining != 1)
+        return false;
+    errno = injectedCode.load();
+    return true;
+}
 
 // Records errno as the failure of the attribute step; returns false for the caller.
 bool AttributeFailure()
@@ -143,6 +159,8 @@ bool FileExists(const char* path)
 bool SetFileAttributesA(const char* path, uint32_t attributes)
 {
     attributes &= knownAttributes;
+    if (InjectedFailure())
+        return AttributeFailure();
     std::optional<std::string> host = HostPath(path ? path : "");
     if (!host)
         return false;
@@ -176,6 +194,12 @@ bool SetFileAttributesA(const char* path, uint32_t attributes)
     if (!ChangeMode(*host, writable, wanted))
         return AttributeFailure();
     return true;
+}
+
+void FailAttributeChangeForTesting(int nthCall, int code)
+{
+    injectedCode.store(code);
+    callsBeforeInjectedFailure.store(nthCall > 0 ? nthCall : 0);
 }
 
 uint32_t GetFileAttributesA(const char* path)

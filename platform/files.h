@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 
 // File lookup and attribute sets on DOS paths (see drives.h).
@@ -22,6 +23,10 @@ bool FileExists(const char* path);
 // Where extended attributes are unsupported, hidden, system and archive cannot be set.
 // Returns false (details in LastFileError()) when the set could not be stored.
 bool SetFileAttributesA(const char* path, uint32_t attributes);
+
+// Makes the n-th following call of SetFileAttributesA (1 = the next one) fail with code,
+// changing nothing, for fault tests. 0 turns it off.
+void FailAttributeChangeForTesting(int nthCall, int code = EIO);
 
 // The attribute set as stored, or INVALID_FILE_ATTRIBUTES (details in LastFileError()).
 // Only regular files have attributes here; a directory gives INVALID_FILE_ATTRIBUTES.
