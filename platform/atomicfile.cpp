@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <linux/msdos_fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -39,7 +41,9 @@ bool Failure(FileStep step)
     return false;
 }
 
-// The temporary file: closed and removed on every way out unless it was renamed.
+// The temporary file: removed and closed on every way out unless it was renamed. Its
+// descriptor holds an exclusive lock until then, which tells live temporary files from
+// those a killed writer left behind (see RemoveStaleTemporaries).
 struct TemporaryFile {
     int fd = -1;
     std::string path;
@@ -47,12 +51,58 @@ struct TemporaryFile {
 
     ~TemporaryFile()
     {
-        if (fd >= 0)
-            close(fd);
         if (!path.empty() && !renamed)
             unlink(path.c_str());
+        if (fd >= 0)
+            close(fd);
     }
 };
+
+// True for exactly the names CreateTemporary makes: "VRNL", four upper-case hex digits, ".TMP".
+bool IsTemporaryName(std::string_view name)
+{
+    if (name.size() != 12 || !name.starts_with("VRNL") || !name.ends_with(".TMP"))
+        return false;
+    for (char c : name.substr(4, 4)) {
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+// True when path still names the file open at fd.
+bool StillNamed(int fd, const std::string& path)
+{
+    struct stat opened {};
+    struct stat named {};
+    return fstat(fd, &opened) == 0 && lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev
+           && opened.st_ino == named.st_ino;
+}
+
+// Removes the temporary files that writers killed part-way left in directory. Only our
+// exact names qualify, only regular files of our own, and only when nobody holds the
+// lock a live writer keeps from creating its file until renaming it; where locks are
+// not supported nothing is removed. Anything that goes wrong just leaves the file.
+void RemoveStaleTemporaries(const std::string& directory)
+{
+    DIR* listing = opendir(directory.c_str());
+    if (!listing)
+        return;
+    while (const dirent* entry = readdir(listing)) {
+        if (!IsTemporaryName(entry->d_name))
+            continue;
+        std::string path = directory + "/" + entry->d_name;
+        int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat status {};
+        if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid()
+            && flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path))
+            unlink(path.c_str());
+        close(fd);
+    }
+    closedir(listing);
+}
 
 // The file a write to path really replaces: what a symlink leads to, else path itself.
 bool ResolveTarget(const std::string& path, std::string& target)
@@ -98,13 +148,21 @@ bool CreateTemporary(const std::string& directory, mode_t mode, TemporaryFile& f
         std::snprintf(name, sizeof name, "VRNL%04X.TMP", (seed + unsigned(attempt)) & 0xFFFFu);
         std::string path = directory + "/" + name;
         int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0) {
-            file.fd = fd;
-            file.path = path;
-            return true;
+        if (fd < 0) {
+            if (errno != EEXIST)
+                return false;
+            continue;
         }
-        if (errno != EEXIST)
-            return false;
+        // Taken by a cleaner between our create and our lock: the name is no longer ours
+        // (the cleaner removes it). Where locks are unsupported, go on without one.
+        if ((flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) || !StillNamed(fd, path)) {
+            close(fd);
+            errno = EEXIST;
+            continue;
+        }
+        file.fd = fd;
+        file.path = path;
+        return true;
     }
     return false;  // errno is EEXIST
 }
@@ -179,16 +237,13 @@ bool CopyMetadata(const std::string& original, const struct stat& from, int fd)
     return (to.st_mode & 07777) == mode || fchmod(fd, mode) == 0;
 }
 
-// Flushes the file's contents and metadata to disk, then closes it.
-bool FlushAndClose(TemporaryFile& file)
+// Flushes the file's contents and metadata to disk. The descriptor stays open, and the
+// file locked, until the rename: once fsync has succeeded, closing cannot lose data.
+bool Flush(TemporaryFile& file)
 {
     if (Injected(FileStep::FlushTemporary))
         return false;
-    if (fsync(file.fd) != 0)
-        return false;
-    int fd = file.fd;
-    file.fd = -1;
-    return close(fd) == 0;
+    return fsync(file.fd) == 0;
 }
 
 // Makes the rename itself durable. A directory that cannot be flushed (some file
@@ -220,6 +275,7 @@ bool ReplaceFileAtomically(const std::string& hostPath, std::string_view bytes)
 
     // A new file gets the usual 0666 less the umask; an existing one its own bits later.
     std::string directory = DirectoryOf(target);
+    RemoveStaleTemporaries(directory);
     TemporaryFile temporary;
     if (!CreateTemporary(directory, exists ? 0600 : 0666, temporary))
         return Failure(FileStep::CreateTemporary);
@@ -227,7 +283,7 @@ bool ReplaceFileAtomically(const std::string& hostPath, std::string_view bytes)
         return Failure(FileStep::WriteTemporary);
     if (exists && !CopyMetadata(target, original, temporary.fd))
         return Failure(FileStep::Attributes);
-    if (!FlushAndClose(temporary))
+    if (!Flush(temporary))
         return Failure(FileStep::FlushTemporary);
     if (Injected(FileStep::Rename) || rename(temporary.path.c_str(), target.c_str()) != 0)
         return Failure(FileStep::Rename);

@@ -13,6 +13,8 @@
 // the directory is flushed. A symlink stays a symlink: the file it leads to is
 // replaced. A missing target is created. On failure the target is untouched, the
 // temporary file is gone, and LastFileError() names the step that failed.
+// Temporary files that a writer killed part-way left in that directory are removed
+// first; a live writer's (it holds a lock on its file until the rename) never are.
 bool ReplaceFileAtomically(const std::string& hostPath, std::string_view bytes);
 
 // Makes the given step of every following replace fail with code, for fault tests.

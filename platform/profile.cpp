@@ -338,5 +338,10 @@ int WritePrivateProfileStringA(const char* section, const char* key, const char*
     std::string updated = WithProfileValue(bytes, section, key, value);
     if (exists && updated == bytes)
         return 1;
+    // A file the reader would refuse is not written either.
+    if (updated.size() > maxProfileSize) {
+        SetLastFileError(FileStep::WriteTemporary, EFBIG);
+        return 0;
+    }
     return ReplaceFileAtomically(*host, updated) ? 1 : 0;
 }
