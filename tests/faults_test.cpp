@@ -1,0 +1,337 @@
+// The save path when things go wrong: each step failing in turn, a full disk, names that
+// are no plain file, files of other users, and edits made by others while the window is
+// open. Whatever fails, msdos.sys keeps its bytes, the user is told, and no reboot
+// reminder claims a success.
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/startup.h"
+#include "editor/vrnl.h"
+#include "messageboxes.h"
+#include "options/saving.h"
+#include "platform/atomicfile.h"
+#include "platform/controls.h"
+#include "platform/files.h"
+#include "safetykit.h"
+#include "tempdrive.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const MsdosSys = "C:\\msdos.sys";
+
+const std::string Paths = "[Paths]\r\nWinDir=C:\\WINDOWS\r\nWinBootDir=C:\\WINDOWS\r\nHostWinBootDrv=C\r\n\r\n";
+const std::string Options = "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=0\r\nNetwork=1\r\n";
+const std::string Padding =
+    ";\r\n;The following lines are required for compatibility with other programs.\r\n"
+    ";Do not remove them (MSDOS.SYS needs to be >1024 bytes).\r\n"
+    ";xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\r\n";
+const std::string Msdos = Paths + Options + Padding;
+
+class SaveFaults : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        BootPath = QString::fromStdString(drive.dosPath());
+        for (const char* name : {"io.dos", "msdos.dos", "command.dos"})
+            drive.write(name, "");
+    }
+    void TearDown() override
+    {
+        FailAtomicStepForTesting(FileStep::None);
+        FailAttributeChangeForTesting(0);
+        delete window.data();
+    }
+
+    // Writes msdos.sys, loads the main window on it and changes BootMenu, so that Yes has
+    // something to write.
+    void Open(const std::string& bytes)
+    {
+        if (FileExists(MsdosSys))
+            SetFileAttributesA(MsdosSys, 0);
+        drive.write("msdos.sys", bytes);
+        ASSERT_TRUE(SetFileAttributesA(MsdosSys, BootFileAttributes));
+        window = new VRNL;
+        window->Load();
+        window->show();
+        window->Check[1]->click();
+        boxes.shown.clear();
+    }
+
+    // Answers Yes to the question; true when the window stays open.
+    bool SaveWithYes()
+    {
+        boxes.answer(MsgAnswer::Yes);
+        return window->SaveOnClose(false);
+    }
+
+    bool ReminderShown() const
+    {
+        for (const MessageBoxRequest& box : boxes.shown) {
+            if (box.text == QStringLiteral("Reboot and check your changes"))
+                return true;
+        }
+        return false;
+    }
+
+    // The one box after the question: the failure, naming the file, with its reason.
+    void ExpectFailureShown(const char* reason)
+    {
+        ASSERT_EQ(boxes.shown.size(), 2u);
+        const MessageBoxRequest& box = boxes.shown[1];
+        EXPECT_EQ(box.title, QStringLiteral("Varnello"));
+        EXPECT_EQ(box.icon, MsgIcon::Exclamation);
+        EXPECT_EQ(box.buttons, MsgButtons::Ok);
+        EXPECT_TRUE(box.text.contains(QStringLiteral("C:\\msdos.sys"))) << box.text.toStdString();
+        EXPECT_TRUE(box.text.contains(QString::fromLatin1(reason))) << box.text.toStdString();
+        EXPECT_FALSE(ReminderShown());
+    }
+
+    std::string File() const { return drive.read("msdos.sys"); }
+
+    TempDrive drive;
+    MessageBoxes boxes;
+    QPointer<VRNL> window;
+};
+
+}  // namespace
+
+TEST_F(SaveFaults, EachFailingStepLeavesTheFileAsItWas)
+{
+    const struct {
+        const char* name;
+        FileStep atomicStep;  // None: the attribute change fails instead
+        int code;
+        const char* reason;
+    } cases[] = {
+        {"creating the temporary file", FileStep::CreateTemporary, ENOSPC,
+         "A temporary file could not be created beside the file: No space left on device"},
+        {"writing it", FileStep::WriteTemporary, EIO, "The temporary file could not be written: Input/output error"},
+        {"giving it the file's attributes", FileStep::Attributes, EPERM,
+         "The file attributes could not be read or changed: Operation not permitted"},
+        {"flushing it", FileStep::FlushTemporary, EIO, "could not be flushed to disk: Input/output error"},
+        {"renaming it", FileStep::Rename, EROFS, "could not replace the file: Read-only file system"},
+        {"clearing the attributes", FileStep::None, EROFS, "its attributes could not be cleared"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Open(Msdos);
+        if (c.atomicStep != FileStep::None)
+            FailAtomicStepForTesting(c.atomicStep, c.code);
+        else
+            FailAttributeChangeForTesting(1, c.code);
+
+        EXPECT_TRUE(SaveWithYes());  // the window stays open for another try
+        ExpectFailureShown(c.reason);
+        EXPECT_EQ(File(), Msdos);
+        EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+        EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
+        EXPECT_TRUE(window->isVisible());
+
+        // Once the fault is gone, the same window writes.
+        FailAtomicStepForTesting(FileStep::None);
+        FailAttributeChangeForTesting(0);
+        boxes.shown.clear();
+        EXPECT_FALSE(SaveWithYes());
+        EXPECT_TRUE(ReminderShown());
+        EXPECT_TRUE(File().starts_with(Paths + "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=1\r\n"));
+        delete window.data();
+    }
+}
+
+TEST_F(SaveFaults, AttributesThatCannotBeSetAgainAreReported)
+{
+    // After a write that succeeded: the reminder, then the warning.
+    Open(Msdos);
+    FailAttributeChangeForTesting(2, EIO);
+    EXPECT_FALSE(SaveWithYes());
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[1].text, QStringLiteral("Reboot and check your changes"));
+    EXPECT_EQ(boxes.shown[2].icon, MsgIcon::Exclamation);
+    EXPECT_TRUE(boxes.shown[2].text.contains(QStringLiteral("C:\\msdos.sys could not be made read-only, hidden and "
+                                                            "system again")));
+    EXPECT_TRUE(File().starts_with(Paths + "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=1\r\n"));
+    delete window.data();
+
+    // After a write that failed: both in one message.
+    boxes.shown.clear();
+    Open(Msdos);
+    FailAtomicStepForTesting(FileStep::Rename, EIO);
+    FailAttributeChangeForTesting(2, EIO);
+    EXPECT_TRUE(SaveWithYes());
+    ExpectFailureShown("could not be made read-only, hidden and system again");
+    EXPECT_TRUE(boxes.shown[1].text.contains(QStringLiteral("configuration was not written")));
+    EXPECT_EQ(File(), Msdos);
+    EXPECT_EQ(GetFileAttributesA(MsdosSys), 0u);  // cleared for the write, and could not be set again
+    delete window.data();
+
+    // After No.
+    boxes.shown.clear();
+    Open(Msdos);
+    FailAttributeChangeForTesting(1, EIO);
+    boxes.answer(MsgAnswer::No);
+    EXPECT_FALSE(window->SaveOnClose(false));
+    ExpectFailureShown("could not be made read-only, hidden and system again");
+    EXPECT_EQ(File(), Msdos);
+}
+
+TEST_F(SaveFaults, AFullDiskIsReportedAndChangesNothing)
+{
+    // A file size limit stands in for a full disk: writes beyond it fail with EFBIG.
+    std::string large = Paths + Options;
+    while (large.size() < 64 * 1024)
+        large += ";" + std::string(77, 'x') + "\r\n";
+    Open(large);
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limited = saved;
+    limited.rlim_cur = 16 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    const bool vetoed = SaveWithYes();
+
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_TRUE(vetoed);
+    ExpectFailureShown("The temporary file could not be written: File too large");
+    EXPECT_EQ(File(), large);
+    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+    EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
+}
+
+TEST_F(SaveFaults, NamesThatBecameNoPlainFileAreNeitherWrittenNorWaitedFor)
+{
+    const std::string path = drive.hostPath("msdos.sys");
+    const struct {
+        const char* name;
+        std::function<bool()> make;
+    } cases[] = {
+        {"directory", [&] { return mkdir(path.c_str(), 0755) == 0; }},
+        {"FIFO", [&] { return mkfifo(path.c_str(), 0644) == 0; }},
+        {"link to /dev/null", [&] { return symlink("/dev/null", path.c_str()) == 0; }},
+        {"dangling link", [&] { return symlink("gone.sys", path.c_str()) == 0; }},
+    };
+    alarm(60);  // a save that blocked would end the test here, not hang the run
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Open(Msdos);
+        SetFileAttributesA(MsdosSys, 0);
+        fs::remove(path);
+        ASSERT_TRUE(c.make());
+        const struct stat before = LinkStatusOf(path);
+
+        EXPECT_TRUE(SaveWithYes());
+        ExpectFailureShown("is no longer there");
+        const struct stat after = LinkStatusOf(path);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_FALSE(fs::exists(drive.hostPath("gone.sys")));
+        EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
+        delete window.data();
+        boxes.shown.clear();
+        fs::remove_all(path);
+    }
+    alarm(0);
+}
+
+TEST_F(SaveFaults, ALinkKeepsBeingALinkAndItsTargetIsWritten)
+{
+    fs::create_directory(drive.hostPath("boot"));
+    fs::create_symlink("boot/MSDOS.SYS", drive.hostPath("msdos.sys"));
+    Open(Msdos);
+    EXPECT_FALSE(SaveWithYes());
+    EXPECT_TRUE(ReminderShown());
+    EXPECT_TRUE(fs::is_symlink(drive.hostPath("msdos.sys")));
+    EXPECT_TRUE(drive.read("boot/MSDOS.SYS").starts_with(Paths + "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=1"));
+    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+    EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
+    EXPECT_TRUE(TemporaryFilesIn(drive.hostPath("boot")).empty());
+}
+
+TEST_F(SaveFaults, FilesOfOtherUsers)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand files to another user";
+    const std::string path = drive.hostPath("msdos.sys");
+    ASSERT_EQ(chmod(drive.dir().c_str(), 0755), 0);
+
+    // Root saves a file of nobody's: written, and still nobody's.
+    Open(Msdos);
+    ASSERT_EQ(chown(path.c_str(), NobodyId, NobodyId), 0);
+    EXPECT_FALSE(SaveWithYes());
+    EXPECT_TRUE(ReminderShown());
+    EXPECT_EQ(LinkStatusOf(path).st_uid, NobodyId);
+    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+    delete window.data();
+
+    // Nobody saves root's file: its attributes cannot even be cleared.
+    boxes.shown.clear();
+    Open(Msdos);
+    ASSERT_EQ(chown(path.c_str(), 0, 0), 0);
+    bool vetoed = false;
+    {
+        AsUser nobody(NobodyId);
+        ASSERT_TRUE(nobody.active());
+        vetoed = SaveWithYes();
+    }
+    EXPECT_TRUE(vetoed);
+    ExpectFailureShown("its attributes could not be cleared");
+    EXPECT_EQ(File(), Msdos);
+    EXPECT_EQ(LinkStatusOf(path).st_uid, 0u);
+    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+    delete window.data();
+
+    // Nobody's own file in root's directory: no room for the temporary file.
+    boxes.shown.clear();
+    Open(Msdos);
+    ASSERT_EQ(chown(path.c_str(), NobodyId, NobodyId), 0);
+    {
+        AsUser nobody(NobodyId);
+        ASSERT_TRUE(nobody.active());
+        vetoed = SaveWithYes();
+    }
+    EXPECT_TRUE(vetoed);
+    ExpectFailureShown("A temporary file could not be created beside the file: Permission denied");
+    EXPECT_EQ(File(), Msdos);
+    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+    EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
+}
+
+TEST_F(SaveFaults, EditsMadeByOthersWhileTheWindowIsOpenSurvive)
+{
+    Open(Msdos);  // BootMenu now on in the window; the file says 0 and Network=1
+    ASSERT_TRUE(window->Options.Network);
+    window->Check[11]->click();  // Network off
+
+    // Another program rewrites the file: a new inode, LF line endings, edits everywhere.
+    const std::string edited =
+        "[Paths]\nWinDir=D:\\WIN95\nWinBootDir=C:\\WINDOWS\nHostWinBootDrv=C\nUninstallDir=C:\\\n\n"
+        "[Options]\nBootMulti=1\nAutoScan=2\nBootGUI=0\nBootMenu=0\nNetwork=1\n;added by hand\n" "[Extra]\nKey=1\n";
+    SetFileAttributesA(MsdosSys, 0);
+    fs::remove(drive.hostPath("msdos.sys"));
+    drive.write("msdos.sys", edited);
+
+    EXPECT_FALSE(SaveWithYes());
+    EXPECT_TRUE(ReminderShown());
+    // The window's fifteen values win over the others' values for those keys (BootGUI is
+    // on in the window); everything else they wrote stays.
+    EXPECT_EQ(File(),
+              "[Paths]\nWinDir=D:\\WIN95\nWinBootDir=C:\\WINDOWS\nHostWinBootDrv=C\nUninstallDir=C:\\\n\n"
+              "[Options]\nBootMulti=1\nAutoScan=2\nBootGUI=1\nBootMenu=1\nNetwork=0\n"
+              "BootKeys=1\nBootWin=1\nLoadTop=1\nLogo=1\nBootWarn=1\nBootDelay=2\nBootMenuDefault=1\n"
+              "BootMenuDelay=30\nDRVSpace=1\nDBLSpace=1\nDoubleBuffer=0\n"
+              ";added by hand\n[Extra]\nKey=1\n");
+    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+}
