@@ -165,7 +165,11 @@ void VRNL::ConnectHandlers()
     connect(DefaultSettings, &QPushButton::clicked, this, &VRNL::DefaultSettingsClick);
     connect(ExitVRNL, &QPushButton::clicked, this, &VRNL::ExitVRNLClick);
     // The end of the desktop session is the one close request told apart.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { EndSession(); });
+    // Asking for interaction makes the session manager wait for the question's answer.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+        manager.allowsInteraction();
+        EndSession();
+    });
 }
 
 void VRNL::closeEvent(QCloseEvent* event)
