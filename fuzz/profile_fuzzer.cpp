@@ -1,0 +1,197 @@
+// Fuzzes the in-memory INI rules behind the profile functions. Besides not crashing, a
+// write must change only the value it was asked to change, or add only the line (or the
+// section and the line) it was asked to add, and reading the key back must give the
+// value written.
+//
+// Input: the last bytes choose the section, key and value (FuzzedDataProvider takes
+// numbers from the end); the rest is the file. A real msdos.sys is thus a good seed.
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fuzzer/FuzzedDataProvider.h>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/inifile.h"
+
+namespace {
+
+constexpr std::array<const char*, 8> sections{"Options", "options", " Options\t", "Paths", "", "[x", "Opt]ions", "a b"};
+constexpr std::array<const char*, 10> keys{"BootGUI", "bootgui", "BootMenuDelay", " Logo ", "A", ";A", "[A",
+                                           "A=B", "WinDir", ""};
+constexpr std::array<const char*, 8> values{"0", "1", "150", "", " 5 ", "x=y;z", "\xE9\xC3\xA9", "1\r\n[X]"};
+
+// Stops with the property that failed, so that a crash report names it.
+#define Check(condition)                                                                   \
+    do {                                                                                   \
+        if (!(condition)) {                                                                \
+            std::fprintf(stderr, "profile_fuzzer.cpp:%d: %s does not hold\n", __LINE__, #condition); \
+            std::abort();                                                                  \
+        }                                                                                  \
+    } while (false)
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trimmed(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool IsLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+// The line ending new lines must use: the file's first one, CR LF when it has none.
+std::string LineEndingOf(std::string_view bytes)
+{
+    size_t at = bytes.find_first_of("\r\n");
+    if (at == std::string_view::npos)
+        return "\r\n";
+    if (bytes[at] == '\n')
+        return "\n";
+    return at + 1 < bytes.size() && bytes[at + 1] == '\n' ? "\r\n" : "\r";
+}
+
+// True when p is a place where a new line may start: after a whole line ending.
+bool AtLineStart(std::string_view bytes, size_t p)
+{
+    if (p == 0 || !IsLineEnd(bytes[p - 1]))
+        return false;
+    return !(bytes[p - 1] == '\r' && p < bytes.size() && bytes[p] == '\n');
+}
+
+// True when inserted, put at p, is one of the additions a write of key may make.
+bool IsAllowedAddition(std::string_view before, size_t p, std::string_view inserted, std::string_view section,
+                       std::string_view key, std::string_view value)
+{
+    const std::string ending = LineEndingOf(before);
+    const std::string entry = std::string(Trimmed(key)) + "=" + std::string(value) + ending;
+    const std::string header = "[" + std::string(Trimmed(section)) + "]" + ending;
+    const bool atEnd = p == before.size();
+    // Neither the entry nor the header starts with a line break, so one first can only
+    // end a last line that had none.
+    const bool endsLastLine = inserted.starts_with(ending);
+    if (endsLastLine) {
+        if (!atEnd || p == 0 || IsLineEnd(before[p - 1]) || before == "\xEF\xBB\xBF")
+            return false;
+        inserted.remove_prefix(ending.size());
+    }
+    if (inserted == entry)
+        return endsLastLine || AtLineStart(before, p);
+    // A new section goes at the very end, after a whole line or nothing.
+    if (inserted == header + entry)
+        return atEnd && (endsLastLine || p == 0 || before == "\xEF\xBB\xBF" || IsLineEnd(before[p - 1]));
+    return false;
+}
+
+// The integer a value text stands for, computed another way: 128-bit, then clamped.
+int32_t ReferenceInt(std::string_view text)
+{
+    size_t at = 0;
+    while (at < text.size() && IsBlank(text[at]))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+        negative = text[at++] == '-';
+    int base = 10;
+    if (text.substr(at, 2) == "0x" || text.substr(at, 2) == "0X") {
+        base = 16;
+        at += 2;
+    }
+    __int128 magnitude = 0;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        int digit = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : 99;
+        if (digit >= base)
+            break;
+        if (magnitude < (__int128(1) << 40))
+            magnitude = magnitude * base + digit;
+    }
+    __int128 signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > INT32_MAX)
+        return INT32_MAX;
+    if (signedValue < INT32_MIN)
+        return INT32_MIN;
+    return int32_t(signedValue);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    // Choices come from the end of the input, so the file at its start stays intact.
+    auto choose = [&input](const auto& list, size_t maxLength) {
+        size_t pick = input.ConsumeIntegralInRange<size_t>(0, list.size());
+        if (pick < list.size())
+            return std::string(list[pick]);
+        size_t length = input.ConsumeIntegralInRange<size_t>(0, maxLength);
+        std::string text;
+        for (size_t i = 0; i < length; ++i)
+            text += char(input.ConsumeIntegral<uint8_t>());
+        return text;
+    };
+    const std::string section = choose(sections, 12);
+    const std::string key = choose(keys, 12);
+    const std::string value = choose(values, 12);
+    const std::string bytes = input.ConsumeRemainingBytesAsString();
+
+    const std::optional<std::string_view> found = FindProfileValue(bytes, section, key);
+    if (found) {
+        Check(found->data() >= bytes.data() && found->data() + found->size() <= bytes.data() + bytes.size());
+        Check(Trimmed(*found) == *found);
+        Check(ProfileInt(*found) == ReferenceInt(*found));
+    }
+    Check(ProfileInt(value) == ReferenceInt(value));
+
+    if (!IsWritableProfileEntry(section, key, value))
+        return 0;
+    const std::string written = WithProfileValue(bytes, section, key, value);
+
+    if (found) {
+        // Exactly the old value's bytes are replaced.
+        const size_t begin = size_t(found->data() - bytes.data());
+        const size_t end = begin + found->size();
+        Check(written.size() == bytes.size() - found->size() + value.size());
+        Check(std::string_view(written).substr(0, begin) == std::string_view(bytes).substr(0, begin));
+        Check(std::string_view(written).substr(begin, value.size()) == value);
+        Check(std::string_view(written).substr(begin + value.size()) == std::string_view(bytes).substr(end));
+    } else {
+        // The old bytes, split once, around one added line (or a section and its line).
+        Check(written.size() > bytes.size());
+        const size_t added = written.size() - bytes.size();
+        size_t prefix = 0;
+        while (prefix < bytes.size() && written[prefix] == bytes[prefix])
+            ++prefix;
+        size_t suffix = 0;
+        while (suffix < bytes.size() && written[written.size() - 1 - suffix] == bytes[bytes.size() - 1 - suffix])
+            ++suffix;
+        bool explained = false;
+        for (size_t p = bytes.size() - std::min(suffix, bytes.size()); p <= prefix && !explained; ++p)
+            explained = IsAllowedAddition(bytes, p, std::string_view(written).substr(p, added), section, key, value);
+        Check(explained);
+    }
+
+    // Read back: the value written, without blanks at its ends.
+    const std::optional<std::string_view> reread = FindProfileValue(written, section, key);
+    Check(reread && *reread == Trimmed(value));
+    // Writing it again changes nothing (values with blanks at their ends gain more).
+    if (Trimmed(value) == value)
+        Check(WithProfileValue(written, section, key, value) == written);
+    return 0;
+}
