@@ -10,7 +10,7 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmo
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test test-asan fuzz clean
 
 all: build
 
@@ -33,6 +33,20 @@ run: build
 
 test: build
 	ctest --preset default -j $(JOBS)
+	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory fuzz
+
+# The unit tests again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
+test-asan: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+# The profile fuzzer for a minute, on a copy of its seed corpus.
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	fuzz/run.sh build/fuzz 60
 
 clean:
 	rm -rf build
