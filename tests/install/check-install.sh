@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch DESTDIR and checks what lands there: exactly the
+# program, the desktop entry (valid, and pointing at the program and the icon), the
+# icon at each size, and a manual page that formats cleanly.
+# usage: check-install.sh BUILD_DIR
+set -uo pipefail
+
+build=${1:?usage: $0 BUILD_DIR}
+dest=$(mktemp -d "${TMPDIR:-/tmp}/varnello-install.XXXXXX")
+trap 'rm -rf "$dest"' EXIT
+
+failures=0
+fail() { echo "install: FAILED: $*" >&2; failures=$((failures + 1)); }
+
+DESTDIR="$dest" cmake --install "$build" --prefix /usr >"$dest.log" 2>&1 \
+    || { cat "$dest.log" >&2; rm -f "$dest.log"; echo "install: cmake --install failed" >&2; exit 1; }
+rm -f "$dest.log"
+
+expected="usr/bin/varnello
+usr/share/applications/varnello.desktop
+usr/share/icons/hicolor/16x16/apps/varnello.png
+usr/share/icons/hicolor/22x22/apps/varnello.png
+usr/share/icons/hicolor/32x32/apps/varnello.png
+usr/share/icons/hicolor/48x48/apps/varnello.png
+usr/share/man/man1/varnello.1.gz"
+actual=$(cd "$dest" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+[ "$actual" = "$expected" ] || fail "installed files differ:
+$(diff <(echo "$expected") <(echo "$actual"))"
+
+[ -x "$dest/usr/bin/varnello" ] || fail "usr/bin/varnello is not executable"
+
+desktop="$dest/usr/share/applications/varnello.desktop"
+if [ -f "$desktop" ]; then
+    if command -v desktop-file-validate >/dev/null; then
+        desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the desktop entry"
+    else
+        echo "install: desktop-file-validate missing; entry not validated"
+    fi
+    grep -qx 'Exec=varnello' "$desktop" || fail "the desktop entry does not run varnello"
+    grep -qx 'Icon=varnello' "$desktop" || fail "the desktop entry does not name the icon"
+    grep -qx 'Categories=System;Settings;' "$desktop" || fail "the desktop entry's categories"
+fi
+
+for size in 16 22 32 48; do
+    icon="$dest/usr/share/icons/hicolor/${size}x${size}/apps/varnello.png"
+    [ -f "$icon" ] || continue
+    # A PNG's IHDR holds width and height as big-endian 32-bit numbers at bytes 16..23.
+    dims=$(od -An -tu1 -j16 -N8 "$icon" | tr -s ' ' | sed 's/^ //')
+    [ "$dims" = "0 0 0 $size 0 0 0 $size" ] || fail "icon ${size}x${size} is not that size ($dims)"
+done
+
+man="$dest/usr/share/man/man1/varnello.1.gz"
+if [ -f "$man" ]; then
+    page=$(gzip -dc "$man") || fail "the manual page is not gzip"
+    for heading in NAME SYNOPSIS DESCRIPTION ENVIRONMENT FILES; do
+        grep -q "^\.SH $heading" <<<"$page" || fail "the manual page lacks $heading"
+    done
+    for word in VARNELLO_DRIVE_ WINEPREFIX msdos.sys io.dos msdos.dos command.dos; do
+        grep -q "$word" <<<"$page" || fail "the manual page does not mention $word"
+    done
+    if command -v groff >/dev/null; then
+        warnings=$(groff -man -Tutf8 -ww -z <<<"$page" 2>&1)
+        [ -z "$warnings" ] || fail "groff warns about the manual page: $warnings"
+    fi
+fi
+
+[ "$failures" = 0 ] || exit 1
+echo "install: all checks passed"
