@@ -10,7 +10,7 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmo
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)
 
-.PHONY: all deps build run test test-asan fuzz clean
+.PHONY: all deps build run test test-asan fuzz bench clean
 
 all: build
 
@@ -47,6 +47,14 @@ fuzz: deps
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(JOBS)
 	fuzz/run.sh build/fuzz 60
+
+# Benchmarks (not part of make test): start-up against a bare Qt window, and the file
+# work of a load and a save. Builds the bench targets in build/default and writes
+# bench/RESULTS.md.
+bench: build
+	cmake --preset default -DVARNELLO_BENCH=ON >/dev/null
+	cmake --build --preset default -j $(JOBS) --target varnello_bench
+	bench/run-bench.sh build/default
 
 clean:
 	rm -rf build

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and writes bench/RESULTS.md: usage run-bench.sh BUILD_DIR [ROUNDS]
+#   BUILD_DIR  a build configured with -DVARNELLO_BENCH=ON, target varnello_bench built
+#   ROUNDS     start-up runs of each program (default 21)
+# Start-up runs in a private Xvfb on the first free display from :150 to :199, on a fresh
+# copy of the demo drive; the file benchmarks run in a scratch directory under TMPDIR.
+set -euo pipefail
+
+build=$(cd "${1:?usage: $0 BUILD_DIR [ROUNDS]}" && pwd)
+rounds=${2:-21}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+results="$here/RESULTS.md"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/varnello-bench.XXXXXX")
+xvfb_pid=
+cleanup() {
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+start_xvfb() {
+    local n tries
+    for n in $(seq 150 199); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+        xvfb_pid=$!
+        for tries in $(seq 100); do
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            if xdpyinfo -display ":$n" >/dev/null 2>&1 \
+                && [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$xvfb_pid" ]; then
+                export DISPLAY=":$n"
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+        xvfb_pid=
+    done
+    echo "run-bench: no free X display between :150 and :199" >&2
+    return 1
+}
+
+echo "run-bench: start-up, $rounds runs of each program"
+start_xvfb
+mkdir "$work/drive"
+cp "$here/../resources/demo/"* "$work/drive/"
+export VARNELLO_DRIVE_C="$work/drive"
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+export QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY SESSION_MANAGER
+"$build/bench/bench_startup" "$rounds" "$build/varnello" "$build/bench/bench_barewindow" >"$work/startup.md"
+
+echo "run-bench: file operations"
+TMPDIR="$work" "$build/bench/bench_fileops" --markdown="$work/fileops.md" \
+    | tee "$work/fileops.txt"
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+memory=$(awk '/^MemTotal:/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
+load=$(cut -d ' ' -f 1-3 /proc/loadavg)
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+{
+    echo "# Benchmark results"
+    echo
+    echo "Written by \`make bench\` (bench/run-bench.sh $(basename "$build") $rounds) on $(date -u '+%Y-%m-%d %H:%M UTC')."
+    echo
+    echo "Machine: $(nproc) CPUs ($cpu), $memory memory, load average $load at the end;"
+    echo "$(. /etc/os-release && echo "$PRETTY_NAME"), Qt $(pkg-config --modversion Qt6Core 2>/dev/null || echo 6), build type ${build_type:-unknown}."
+    echo
+    echo "## Start-up"
+    echo
+    echo "From launch until the main window (426 x 337) is mapped, and until the process then"
+    echo "sleeps in its event loop; peak resident memory from wait4(). Varnello runs on a copy of"
+    echo "the demo drive under Xvfb; the bare window (bench/barewindow.cpp) has the same controls,"
+    echo "fonts and icons but no splash window, no instance lock and no file access."
+    echo
+    cat "$work/startup.md"
+    echo
+    echo "## File operations"
+    echo
+    echo "The fifteen reads of a load and the fifteen writes of a save, through the program's own"
+    echo "profile functions, on msdos.sys files shaped like the real one ([Paths], [Options] with the"
+    echo "fifteen keys, then a padding comment block). Every save changes all fifteen values, and every"
+    echo "write replaces the file atomically and flushes it to disk, so the save figures are mostly the"
+    echo "disk's. \"vs plain\" compares with reading, or atomically rewriting, the same bytes fifteen"
+    echo "times with nothing else done."
+    echo
+    cat "$work/fileops.md"
+    echo
+    echo "<details><summary>Google Benchmark output</summary>"
+    echo
+    echo '```'
+    cat "$work/fileops.txt"
+    echo '```'
+    echo
+    echo "</details>"
+} >"$results"
+echo "run-bench: wrote $results"
