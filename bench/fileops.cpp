@@ -6,7 +6,8 @@
 // each write replaces the file atomically and flushes it to disk.
 //
 // usage: fileops [--markdown=FILE] [Google Benchmark flags]
-//   --markdown=FILE also writes a Markdown table of the figures to FILE.
+//   --markdown=FILE also writes a Markdown table of the figures to FILE (the medians
+//   when --benchmark_repetitions asks for several runs).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -186,7 +187,10 @@ public:
     {
         for (const Run& run : reports) {
             const std::string name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+            // One figure per size: the median of the repetitions when there are several.
+            const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((single || median) && !run.error_occurred) {
                 const double ms = run.GetAdjustedRealTime() * Multiplier(run.time_unit);
                 runs[name][std::stoll(run.run_name.args)] = {ms, ms / 15};
             } else if (run.report_big_o) {
@@ -275,8 +279,8 @@ void WriteMarkdown(const Recorder& recorder, const std::string& file)
     };
     std::fprintf(out, "\nGrowth with size: Google Benchmark fits the load as %s and the save as %s. The time "
                       "per byte at 16 MB is %.2fx that at 4 MiB and %.2fx that at 1 MiB for the load, %.2fx and "
-                      "%.2fx for the save (1.00 = linear). The plain reads and rewrites of the same bytes "
-                      "grow %.2fx and %.2fx from 1 MiB to 16 MB: the rest is the machine's caches and disk.\n",
+                      "%.2fx for the save (1.00 = linear); for plain reads and rewrites of the same bytes, "
+                      "%.2fx and %.2fx (16 MB against 1 MiB).\n",
                  fitted("BM_Load").c_str(), fitted("BM_Save").c_str(), growth("BM_Load", 4 * OneMiB),
                  growth("BM_Load", OneMiB), growth("BM_Save", 4 * OneMiB), growth("BM_Save", OneMiB),
                  growth("BM_PlainReads", OneMiB), growth("BM_PlainRewrites", OneMiB));

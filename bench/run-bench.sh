@@ -57,7 +57,9 @@ unset WAYLAND_DISPLAY SESSION_MANAGER
 "$build/bench/bench_startup" "$rounds" "$build/varnello" "$build/bench/bench_barewindow" >"$work/startup.md"
 
 echo "run-bench: file operations"
+# Five repetitions, medians reported: the saves wait on a disk other work shares.
 TMPDIR="$work" "$build/bench/bench_fileops" --markdown="$work/fileops.md" \
+    --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
     | tee "$work/fileops.txt"
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
@@ -88,7 +90,7 @@ build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
     echo "fifteen keys, then a padding comment block). Every save changes all fifteen values, and every"
     echo "write replaces the file atomically and flushes it to disk, so the save figures are mostly the"
     echo "disk's. \"vs plain\" compares with reading, or atomically rewriting, the same bytes fifteen"
-    echo "times with nothing else done."
+    echo "times with nothing else done. Each figure is the median of five repetitions."
     echo
     cat "$work/fileops.md"
     echo
