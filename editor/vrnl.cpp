@@ -145,7 +145,9 @@ void VRNL::CreateControls()
 void VRNL::ConnectHandlers()
 {
     for (int i = 1; i <= 12; ++i) {
-        connect(Check[i], &QCheckBox::stateChanged, this, [this, i] { CheckClick(i); }, Qt::DirectConnection);
+        // toggled, not stateChanged: a box set again from inside its own click (the compressed-drive
+        // No) must report that change too, or the box and its option drift apart.
+        connect(Check[i], &QAbstractButton::toggled, this, [this, i] { CheckClick(i); }, Qt::DirectConnection);
         connect(Check[i], &CheckBox::pointerMoved, this, [this, i] { CheckMouseMove(i); });
     }
     for (int i = 0; i < 3; ++i) {

@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QTest>
 
 #include "platform/ui.h"
 #include "windowfixture.h"
@@ -101,6 +102,21 @@ TEST_F(CheckBoxTest, CompressedDriveDriverOffAsksFirst)
         window->Check[index]->click();
         EXPECT_TRUE(boxes.shown.empty());
         EXPECT_TRUE(window->Options.*option);
+    }
+}
+
+// A mouse click runs inside the button's own click handling; a box put back by No from
+// there must still report the user's next click.
+TEST_F(CheckBoxTest, DriverPutBackByNoAsksAgainOnTheNextMouseClick)
+{
+    window->show();
+    for (MsgAnswer answer : {MsgAnswer::No, MsgAnswer::No, MsgAnswer::Yes}) {
+        boxes.shown.clear();
+        boxes.answer(answer);
+        QTest::mouseClick(window->Check[9], Qt::LeftButton, {}, QPoint(5, 5));
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(window->Check[9]->isChecked(), answer == MsgAnswer::No);
+        EXPECT_EQ(window->Options.DRVSpace, answer == MsgAnswer::No);
     }
 }
 
