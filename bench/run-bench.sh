@@ -22,31 +22,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-start_xvfb() {
-    local n tries
-    for n in $(seq 150 199); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-        xvfb_pid=$!
-        for tries in $(seq 100); do
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            if xdpyinfo -display ":$n" >/dev/null 2>&1 \
-                && [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$xvfb_pid" ]; then
-                export DISPLAY=":$n"
-                return 0
-            fi
-            sleep 0.1
-        done
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-        xvfb_pid=
-    done
-    echo "run-bench: no free X display between :150 and :199" >&2
-    return 1
-}
+source "$here/../scripts/xvfb.sh"
 
 echo "run-bench: start-up, $rounds runs of each program"
-start_xvfb
+start_xvfb "$work/xvfb.log" || { echo "run-bench: no free X display between :150 and :199" >&2; exit 1; }
 mkdir "$work/drive"
 cp "$here/../resources/demo/"* "$work/drive/"
 export VARNELLO_DRIVE_C="$work/drive"

@@ -38,7 +38,7 @@ app_pid=
 
 cleanup() {
     local pid
-    for pid in "${started[@]}"; do
+    for pid in "${started[@]}" $xvfb_pid; do
         kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     done
     rm -rf "$work"
@@ -61,32 +61,10 @@ fail() {
 }
 
 # ---------------------------------------------------------------------------------------
-# The X server: the first free display from :150 to :199. Another test may race us for
-# the same number; then our server exits at once and the next number is tried.
+# The X server, private to this run.
 
-start_xvfb() {
-    local n tries
-    for n in $(seq 150 199); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-        xvfb_pid=$!
-        started+=("$xvfb_pid")
-        for tries in $(seq 100); do
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            if xdpyinfo -display ":$n" >/dev/null 2>&1 \
-                && [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$xvfb_pid" ]; then
-                export DISPLAY=":$n"
-                return 0
-            fi
-            sleep 0.1
-        done
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-    done
-    return 1
-}
-
-start_xvfb || fail "no free X display between :150 and :199"
+source "$here/../../scripts/xvfb.sh"
+start_xvfb "$work/xvfb.log" || fail "no free X display between :150 and :199"
 step "X server on $DISPLAY"
 
 export XDG_RUNTIME_DIR="$work/runtime"
