@@ -20,15 +20,13 @@
 #include "platform/controls.h"
 #include "platform/files.h"
 #include "safetykit.h"
+#include "savefixture.h"
 #include "tempdrive.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const MsdosSys = "C:\\msdos.sys";
-
-const std::string Paths = "[Paths]\r\nWinDir=C:\\WINDOWS\r\nWinBootDir=C:\\WINDOWS\r\nHostWinBootDrv=C\r\n\r\n";
 const std::string Options = "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=0\r\nNetwork=1\r\n";
 const std::string Padding =
     ";\r\n;The following lines are required for compatibility with other programs.\r\n"
@@ -36,32 +34,13 @@ const std::string Padding =
     ";xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\r\n";
 const std::string Msdos = Paths + Options + Padding;
 
-class SaveFaults : public testing::Test {
+class SaveFaults : public SaveFixture {
 protected:
-    void SetUp() override
-    {
-        BootPath = QString::fromStdString(drive.dosPath());
-        for (const char* name : {"io.dos", "msdos.dos", "command.dos"})
-            drive.write(name, "");
-    }
-    void TearDown() override
-    {
-        FailAtomicStepForTesting(FileStep::None);
-        FailAttributeChangeForTesting(0);
-        delete window.data();
-    }
-
     // Writes msdos.sys, loads the main window on it and changes BootMenu, so that Yes has
     // something to write.
     void Open(const std::string& bytes)
     {
-        if (FileExists(MsdosSys))
-            SetFileAttributesA(MsdosSys, 0);
-        drive.write("msdos.sys", bytes);
-        ASSERT_TRUE(SetFileAttributesA(MsdosSys, BootFileAttributes));
-        window = new VRNL;
-        window->Load();
-        window->show();
+        SaveFixture::Open(bytes);
         window->Check[1]->click();
         boxes.shown.clear();
     }
@@ -95,11 +74,6 @@ protected:
         EXPECT_FALSE(ReminderShown());
     }
 
-    std::string File() const { return drive.read("msdos.sys"); }
-
-    TempDrive drive;
-    MessageBoxes boxes;
-    QPointer<VRNL> window;
 };
 
 }  // namespace

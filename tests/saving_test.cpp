@@ -17,11 +17,10 @@
 #include "platform/atomicfile.h"
 #include "platform/controls.h"
 #include "platform/files.h"
+#include "savefixture.h"
 #include "tempdrive.h"
 
 namespace {
-
-const char* const MsdosSys = "C:\\msdos.sys";
 
 // What Yes writes into an empty section "Options" after Default Settings: every key
 // appended, so the order of the lines is the order of the writes.
@@ -38,9 +37,6 @@ const std::string Padding =
     ";to be longer than 1024 bytes, so leave them in place.\r\n"
     ";xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\r\n"
     ";xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\r\n";
-
-const std::string Paths =
-    "[Paths]\r\nWinDir=C:\\WINDOWS\r\nWinBootDir=C:\\WINDOWS\r\nHostWinBootDrv=C\r\n\r\n";
 
 // Everything a Cancel must leave alone.
 struct WindowState {
@@ -112,46 +108,14 @@ void ExpectNotWritten(const MessageBoxRequest& box)
     EXPECT_FALSE(box.text.contains(QStringLiteral(".."))) << box.text.toStdString();
 }
 
-class SavingTest : public testing::Test {
+class SavingTest : public SaveFixture {
 protected:
-    void SetUp() override
-    {
-        BootPath = QString::fromStdString(drive.dosPath());
-        for (const char* name : {"io.dos", "msdos.dos", "command.dos"})
-            drive.write(name, "");
-    }
-    void TearDown() override
-    {
-        FailAtomicStepForTesting(FileStep::None);
-        delete window.data();
-    }
-
-    // Writes msdos.sys with these bytes and attributes and opens the main window on it.
-    void Open(const std::string& bytes, uint32_t attributes = BootFileAttributes)
-    {
-        if (FileExists(MsdosSys))
-            SetFileAttributesA(MsdosSys, 0);
-        drive.write("msdos.sys", bytes);
-        ASSERT_TRUE(SetFileAttributesA(MsdosSys, attributes));
-        delete window.data();
-        window = new VRNL;
-        window->Load();
-        window->show();
-        boxes.shown.clear();
-    }
-
     // True once the window has closed and is gone.
     bool Closed()
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return window.isNull();
     }
-
-    std::string File() const { return drive.read("msdos.sys"); }
-
-    TempDrive drive;
-    MessageBoxes boxes;
-    QPointer<VRNL> window;
 };
 
 }  // namespace
