@@ -163,6 +163,13 @@ void UseClassicLook()
     QPalette palette = QApplication::palette();
     palette.setColor(QPalette::Window, QColor(192, 192, 192));
     palette.setColor(QPalette::Button, QColor(192, 192, 192));
+    // Disabled controls as Windows 95 draws them: the same 3-D frame, tick and caption dark
+    // grey, the caption with a white etched shadow, on the grey face.
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, QColor(128, 128, 128));
+    for (QPalette::ColorRole role : {QPalette::Dark, QPalette::Shadow})
+        palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+    palette.setColor(QPalette::Disabled, QPalette::Light, Qt::white);
     QApplication::setPalette(palette);
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans")});
