@@ -3,8 +3,8 @@
 
 # Build and test tools and libraries, the X server and tools the window tests use,
 # and the fonts that stand in for Arial and MS Sans Serif.
-PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-            xvfb xauth x11-utils xdotool imagemagick fonts-liberation2 fonts-dejavu-core \
+PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev libxcb1-dev libgtest-dev libgmock-dev \
+            xvfb xauth x11-utils xdotool imagemagick openbox strace fonts-liberation2 fonts-dejavu-core \
             clang libclang-rt-14-dev libbenchmark-dev desktop-file-utils dpkg-dev file groff-base
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

@@ -42,7 +42,7 @@ VRNL* Startup(const QString& argument)
         return nullptr;
 
     auto* splash = new Starting;
-    DoEvents();
+    DoEventsUntilPainted(splash);
 
     BootPath = BootPathFromArgument(argument);
 

@@ -2,14 +2,21 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStyleFactory>
+#include <QThread>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <vector>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -70,6 +77,82 @@ MsgAnswer Answer(int button, MsgButtons buttons)
     return MsgAnswer::Cancel;
 }
 
+using XcbReply = std::unique_ptr<void, decltype(&free)>;
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name)
+{
+    const XcbReply reply(xcb_intern_atom_reply(connection, xcb_intern_atom(connection, false, strlen(name), name),
+                                               nullptr),
+                         &free);
+    return reply ? static_cast<xcb_intern_atom_reply_t*>(reply.get())->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+// Up to 1024 values of a 32-bit property, or none when it is missing or of another type.
+std::vector<uint32_t> Property(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
+                               xcb_atom_t type)
+{
+    const XcbReply reply(
+        xcb_get_property_reply(connection, xcb_get_property(connection, false, window, property, type, 0, 1024),
+                               nullptr),
+        &free);
+    const auto* value = static_cast<xcb_get_property_reply_t*>(reply.get());
+    if (!value || value->type != type || value->format != 32)
+        return {};
+    const auto* data = static_cast<const uint32_t*>(xcb_get_property_value(value));
+    return {data, data + xcb_get_property_value_length(value) / 4};
+}
+
+// The frame that will be put round a window not shown yet, learnt from a probe of the same
+// kind and size that is never shown; under X the window manager answers the probe's
+// _NET_REQUEST_FRAME_EXTENTS in its _NET_FRAME_EXTENTS. The window itself must stay
+// uncreated, so that Qt places its frame where it is moved. Without a window manager that
+// offers the request there is no frame, and nothing waits.
+QMargins FrameBeforeShow(const QWidget* window)
+{
+    if (window->windowFlags() & Qt::FramelessWindowHint)
+        return {};
+    QWindow probe;
+    probe.setFlags(window->windowFlags());
+    probe.resize(window->size());
+    probe.setMinimumSize(window->minimumSize());  // a fixed size has no resize handles
+    probe.setMaximumSize(window->maximumSize());
+    probe.create();
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !x11 || !x11->connection())
+        return probe.frameMargins();  // where the platform draws the frames itself
+    const auto id = xcb_window_t(probe.winId());
+    xcb_connection_t* connection = x11->connection();
+    const XcbReply geometry(xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr), &free);
+    if (!geometry)
+        return {};
+    const xcb_window_t root = static_cast<xcb_get_geometry_reply_t*>(geometry.get())->root;
+    const xcb_atom_t request = Atom(connection, "_NET_REQUEST_FRAME_EXTENTS");
+    const std::vector<uint32_t> supported =
+        Property(connection, root, Atom(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
+    if (std::find(supported.begin(), supported.end(), request) == supported.end())
+        return {};
+
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = id;
+    message.type = request;
+    xcb_send_event(connection, false, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+    const xcb_atom_t extents = Atom(connection, "_NET_FRAME_EXTENTS");
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        const std::vector<uint32_t> frame = Property(connection, id, extents, XCB_ATOM_CARDINAL);
+        if (frame.size() == 4)  // left, right, top, bottom
+            return QMargins(int(frame[0]), int(frame[2]), int(frame[1]), int(frame[3]));
+        QThread::msleep(2);
+    } while (waited.elapsed() < 500);
+    return {};
+}
+
 }  // namespace
 
 MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, MsgAnswer defaultButton,
@@ -101,15 +184,36 @@ int BeepCount()
 
 void DoEvents()
 {
-    QCoreApplication::processEvents();
+    // Input stays queued: running it here could deliver a mouse release before the press
+    // that is being handled, and the click would be lost.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void DoEventsUntilPainted(QWidget* window)
+{
+    QElapsedTimer waited;
+    waited.start();
+    DoEvents();
+    // A window manager maps the window in its own time; Qt paints it once it is exposed.
+    while (!window->windowHandle()->isExposed() && waited.elapsed() < 1000) {
+        QThread::msleep(2);
+        DoEvents();
+    }
 }
 
 bool SetWindowPos(QWidget* window, int insertAfter, int x, int y, int, int, unsigned flags)
 {
     if (!window)
         return false;
-    if (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST)
-        window->setWindowFlag(Qt::WindowStaysOnTopHint, insertAfter == HWND_TOPMOST);
+    if (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST) {
+        // Changed on the native window in place: QWidget::setWindowFlag would destroy it
+        // and map a new one.
+        const Qt::WindowFlags flags =
+            window->windowFlags().setFlag(Qt::WindowStaysOnTopHint, insertAfter == HWND_TOPMOST);
+        window->overrideWindowFlags(flags);
+        if (QWindow* handle = window->windowHandle())
+            handle->setFlags(flags);
+    }
     window->setAttribute(Qt::WA_ShowWithoutActivating, flags & SWP_NOACTIVATE);
     // The window keeps the size it was built with; x and y place its outer frame.
     window->move(x, y);
@@ -142,16 +246,9 @@ void CenterWindow(QWidget* window)
     if (!screen)
         return;
     const QRect area = screen->geometry();
-    QSize outer = window->frameGeometry().size();
-    // Before the first show Qt does not count the frame; ask the platform window for it,
-    // or the frame would push the window off centre by half its width and height.
-    if (!window->isVisible()) {
-        window->winId();  // creates the platform window, which knows its frame
-        if (const QWindow* handle = window->windowHandle()) {
-            const QMargins frame = handle->frameMargins();
-            outer = window->size().grownBy(frame);
-        }
-    }
+    // Before the first show Qt knows no frame and would centre the client area alone.
+    const QSize outer = window->isVisible() ? window->frameGeometry().size()
+                                            : window->size().grownBy(FrameBeforeShow(window));
     window->move(area.x() + (area.width() - outer.width()) / 2,
                  area.y() + (area.height() - outer.height()) / 2);
 }

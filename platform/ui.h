@@ -29,8 +29,11 @@ void SetMessageBoxHandler(MessageBoxHandler handler);
 void Beep();
 int BeepCount();
 
-// Lets queued painting and input run once.
+// Lets queued window events run once; user input stays queued for the event loop.
 void DoEvents();
+// Lets them run until the window, just shown, is on the screen and painted; gives up
+// after a second.
+void DoEventsUntilPainted(QWidget* window);
 
 // The window placement call, as the splash window uses it: positions in pixels,
 // insertAfter HWND_TOPMOST or HWND_NOTOPMOST, flags SWP_NOACTIVATE | SWP_SHOWWINDOW.
