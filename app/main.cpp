@@ -6,13 +6,18 @@
 
 int main(int argc, char** argv)
 {
-    QApplication application(argc, argv);
+    // Qt would take options of its own from the arguments (-reverse, -platform ...); the
+    // program has none but the drive letter, so Qt is given the program's name only.
+    int qtArgc = argc > 0 ? 1 : 0;
+    QApplication application(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnello"));
     UseClassicLook();
 
     // The argument is everything after the program's name, as one text.
-    const QString argument = QApplication::arguments().mid(1).join(QLatin1Char(' '));
-    if (!Startup(argument))
+    QStringList words;
+    for (int i = 1; i < argc; ++i)
+        words.append(QString::fromLocal8Bit(argv[i]));
+    if (!Startup(words.join(QLatin1Char(' '))))
         return 0;
     return application.exec();
 }

@@ -13,8 +13,9 @@ QString BootPath = QStringLiteral("C:\\");
 QString BootPathFromArgument(const QString& argument)
 {
     if (argument.size() == 1) {
-        const QChar letter = argument.toUpper().at(0);
-        if (letter >= QLatin1Char('A') && letter <= QLatin1Char('Z'))
+        // ASCII only: Unicode case mapping would make letters of ß, ı or ſ.
+        const char16_t letter = argument.at(0).unicode();
+        if ((letter >= u'A' && letter <= u'Z') || (letter >= u'a' && letter <= u'z'))
             return argument + QStringLiteral(":\\");
     }
     return QStringLiteral("C:\\");

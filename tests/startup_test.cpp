@@ -44,6 +44,7 @@ TEST(BootPathFromArgument, OnlyASingleLetterSelectsADrive)
         {"", "C:\\"},   {"d", "d:\\"},  {"D", "D:\\"},  {"a", "a:\\"},   {"Z", "Z:\\"},
         {"D:", "C:\\"}, {"D:\\", "C:\\"}, {"DD", "C:\\"}, {"5", "C:\\"}, {" ", "C:\\"},
         {"\\", "C:\\"}, {".", "C:\\"},  {"\u00e9", "C:\\"}, {"d e", "C:\\"},
+        {"\u00df", "C:\\"}, {"\u0131", "C:\\"}, {"\u017f", "C:\\"},  // no letters of ASCII's
     };
     for (const auto& [argument, expected] : cases)
         EXPECT_EQ(BootPathFromArgument(QString::fromUtf8(argument)), QString::fromLatin1(expected)) << argument;
