@@ -168,18 +168,26 @@ void VRNL::ConnectHandlers()
     connect(ExitVRNL, &QPushButton::clicked, this, &VRNL::ExitVRNLClick);
     // The end of the desktop session is the one close request told apart.
     // Asking for interaction makes the session manager wait for the question's answer.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
-        manager.allowsInteraction();
-        EndSession();
-    });
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager& manager) { EndSession(manager.allowsInteraction()); });
 }
 
 void VRNL::closeEvent(QCloseEvent* event)
 {
-    if (!sessionEnding_ && SaveOnClose(false))
+    if (!sessionEnding_ && AskToSave(false))
         event->ignore();
     else
         event->accept();
+}
+
+bool VRNL::AskToSave(bool endingSession)
+{
+    // Leaving the window leaves the field being edited: it is normalised first, so a
+    // number the user typed out of range is never written.
+    for (int i = 0; i < 3; ++i)
+        if (focusWidget() == Text[i])
+            TextLostFocus(i);
+    return SaveOnClose(endingSession);
 }
 
 void VRNL::keyPressEvent(QKeyEvent* event)
@@ -217,9 +225,11 @@ void VRNL::ExitVRNLClick()
     close();
 }
 
-void VRNL::EndSession()
+void VRNL::EndSession(bool mayAsk)
 {
     sessionEnding_ = true;
-    SaveOnClose(true);
+    // Without leave to ask, the user never confirms a write: close without one.
+    if (mayAsk)
+        AskToSave(true);
     close();
 }

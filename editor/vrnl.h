@@ -26,8 +26,9 @@ public:
     void ShowOptions();
     // Close-request handler; true vetoes the close.
     bool SaveOnClose(bool endingSession);
-    // The desktop session is ending: ask without Cancel, then close whatever the answer.
-    void EndSession();
+    // The desktop session is ending: ask without Cancel when the session manager lets us
+    // ask, then close whatever the answer.
+    void EndSession(bool mayAsk);
 
     BootOptions Options;
     bool UserEditing = true;
@@ -70,6 +71,9 @@ private:
     void TextMouseMove(int index);
     void CommandMouseMove(const SSCommand* command);
     void ClearHelp();
+
+    // The close request's question, once the field being edited is left.
+    bool AskToSave(bool endingSession);
 
     bool sessionEnding_ = false;
 };

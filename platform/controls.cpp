@@ -27,15 +27,19 @@ void SetBackground(QWidget* widget, const QColor& colour)
     widget->setAutoFillBackground(true);
 }
 
-// Refuses typed or pasted text beyond the field's length, but never a change that
-// shortens a longer text the program put there.
+// Lets the user type or paste up to the field's length, and always delete; a text the
+// program writes (setText leaves the field unmodified) is shown whole. It must count as
+// valid: QLineEdit undoes a refused edit only when the text before it was valid.
 class TypedLengthValidator : public QValidator {
 public:
-    TypedLengthValidator(QLineEdit* field, int length) : QValidator(field), field_(field), length_(length) {}
+    TypedLengthValidator(QLineEdit* field, int length) : QValidator(field), field_(field), length_(length)
+    {
+        connect(field, &QLineEdit::textChanged, this, [this](const QString& text) { shown_ = text; });
+    }
 
     State validate(QString& input, int&) const override
     {
-        if (input.size() <= length_ || input.size() < field_->text().size())
+        if (!field_->isModified() || input.size() <= length_ || input.size() < shown_.size())
             return Acceptable;
         return Invalid;
     }
@@ -43,6 +47,7 @@ public:
 private:
     QLineEdit* field_;
     int length_;
+    QString shown_;  // the text before the edit being validated
 };
 
 }  // namespace
@@ -125,6 +130,16 @@ void SSCommand::mouseMoveEvent(QMouseEvent* event)
 CheckBox::CheckBox(QWidget* parent, const QString& caption) : QCheckBox(caption, parent)
 {
     TrackPointer(this);
+}
+
+bool CheckBox::event(QEvent* event)
+{
+    // Qt gives a disabled widget no pointer movement; a locked box still explains itself.
+    if (event->type() == QEvent::MouseMove && !isEnabled()) {
+        emit pointerMoved();
+        return true;
+    }
+    return QCheckBox::event(event);
 }
 
 void CheckBox::mouseMoveEvent(QMouseEvent* event)

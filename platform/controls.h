@@ -56,6 +56,7 @@ signals:
     void pointerMoved();
 
 protected:
+    bool event(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 };
 

@@ -272,7 +272,7 @@ TEST_F(SavingTest, SessionEndOffersOnlyYesAndNoAndAlwaysCloses)
     const std::string bytes = "[Options]\r\n";
 
     Open(bytes, 0x20);
-    window->EndSession();  // the default, No
+    window->EndSession(true);  // the default, No
     ASSERT_EQ(boxes.shown.size(), 1u);
     ExpectQuestion(boxes.shown[0], true);
     EXPECT_TRUE(Closed());
@@ -281,13 +281,29 @@ TEST_F(SavingTest, SessionEndOffersOnlyYesAndNoAndAlwaysCloses)
 
     Open(bytes, 0x20);
     boxes.answer(MsgAnswer::Yes);
-    window->EndSession();
+    window->EndSession(true);
     ASSERT_EQ(boxes.shown.size(), 2u);
     ExpectQuestion(boxes.shown[0], true);
     ExpectReminder(boxes.shown[1]);
     EXPECT_TRUE(Closed());
     EXPECT_EQ(File(), DefaultsWritten);
     EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u);
+
+    // A field being edited is normalised before the question, as if left.
+    Open(bytes, 0x20);
+    window->Text[1]->setFocus();
+    QTest::keyClicks(window->Text[1], "\b\b0");
+    boxes.answer(MsgAnswer::Yes);
+    window->EndSession(true);
+    EXPECT_NE(File().find("BootMenuDelay=1\r\n"), std::string::npos) << File();
+
+    // Without leave to interact the user never confirms: no question, nothing written.
+    Open(bytes, 0x20);
+    window->EndSession(false);
+    EXPECT_EQ(boxes.shown.size(), 0u);
+    EXPECT_TRUE(Closed());
+    EXPECT_EQ(File(), bytes);
+    EXPECT_EQ(GetFileAttributesA(MsdosSys), 0x20u);
 }
 
 TEST_F(SavingTest, FileRemovedBeforeYesIsNotCreatedAgain)
@@ -386,7 +402,7 @@ TEST_F(SavingTest, FailureAtSessionEndIsReportedAndTheWindowCloses)
     FailAtomicStepForTesting(FileStep::WriteTemporary, EIO);
 
     boxes.answer(MsgAnswer::Yes);
-    window->EndSession();
+    window->EndSession(true);
     ASSERT_EQ(boxes.shown.size(), 2u);
     ExpectQuestion(boxes.shown[0], true);
     ExpectNotWritten(boxes.shown[1]);

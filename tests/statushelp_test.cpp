@@ -120,6 +120,15 @@ TEST_F(StatusHelpTest, GapBetweenBoxesIsTheFrame)
                                  "Enables loading of COMMAND.COM or DRVSPACE.BIN at the top of 640K memory."}));
 }
 
+// A box locked by the dual-boot rule still explains itself.
+TEST_F(StatusHelpTest, ALockedBoxExplainsItself)
+{
+    window->Check[2]->click();
+    ASSERT_FALSE(window->Check[5]->isEnabled());
+    overBareWindow();
+    EXPECT_EQ(over(window->Check[5]), "Enables Windows 95 as the default operating system.");
+}
+
 // The help belongs to the control, not to its state.
 TEST_F(StatusHelpTest, TickingDoesNotChangeTheText)
 {
