@@ -1,29 +1,32 @@
 #!/usr/bin/env bash
 # End-to-end run of the built program in a private X server, driven only by real X
 # input (xdotool: pointer moves, clicks and key presses through XTEST). Checks the
-# windows that appear (title, class, size, place) and what reaches msdos.sys (bytes
-# and DOS attributes).
+# windows that appear (title, class, size, place, what is on the screen) and what
+# reaches msdos.sys (bytes and DOS attributes).
 #
-# usage: run-e2e.sh VARNELLO DOSATTR DEMO_DRIVE
-#   VARNELLO    the built program
-#   DOSATTR     helper that prints a file's DOS attribute set (tests/e2e/dosattr.cpp)
-#   DEMO_DRIVE  resources/demo; each scenario runs on a fresh copy of it
+# usage: run-e2e.sh VARNELLO DOSATTR DEMO_DRIVE [WINDOW_MANAGER]
+#   VARNELLO        the built program
+#   DOSATTR         helper that prints a file's DOS attribute set (tests/e2e/dosattr.cpp)
+#   DEMO_DRIVE      resources/demo; each scenario runs on a fresh copy of it
+#   WINDOW_MANAGER  openbox to run everything under that window manager, which frames
+#                   the windows; without it the X server has none
 #
 # Exit status 0 when every scenario passes, 1 on the first failure, 77 (skipped) when
-# the X server or xdotool is missing.
+# the X server or a tool is missing.
 set -uo pipefail
 
-if [ $# -ne 3 ]; then
-    echo "usage: $0 VARNELLO DOSATTR DEMO_DRIVE" >&2
+if [ $# -lt 3 ] || [ $# -gt 4 ]; then
+    echo "usage: $0 VARNELLO DOSATTR DEMO_DRIVE [WINDOW_MANAGER]" >&2
     exit 2
 fi
 program=$1
 dosattr=$2
 demo=$3
+wm=${4:-}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 model="$here/options.awk"
 
-for tool in Xvfb xdotool xdpyinfo xprop; do
+for tool in Xvfb xdotool xdpyinfo xprop xwininfo xev import convert strace $wm; do
     if ! command -v "$tool" >/dev/null; then
         echo "e2e: $tool is not installed; skipped"
         exit 77
@@ -73,9 +76,20 @@ export QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY SESSION_MANAGER
 export WINEPREFIX="$work/no-wine"
 
+if [ -n "$wm" ]; then
+    # The window manager's own settings only: none of the user's.
+    XDG_CONFIG_HOME="$work/config" "$wm" >"$work/wm.log" 2>&1 &
+    wm_pid=$!
+    started+=("$wm_pid")
+    wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+    for _ in $(seq 100); do wm_running && break; sleep 0.1; done
+    wm_running || fail "$wm did not start"
+    step "window manager $wm"
+fi
+
 # ---------------------------------------------------------------------------------------
-# Windows. Without a window manager there are no frames, so a window's geometry is its
-# client area, and the program centres it on the 1024 x 768 screen by itself.
+# Windows. The program centres each window's outer frame on the 1024 x 768 screen; without
+# a window manager there are no frames and the outer frame is the client area.
 
 screen_w=1024
 screen_h=768
@@ -90,11 +104,48 @@ program_windows() {
         <(xdotool search --onlyvisible --class '^Varnello$' 2>/dev/null | sort)
 }
 
-# Sets X, Y, WIDTH and HEIGHT for window $1; false when it is gone.
+# Sets X, Y, WIDTH and HEIGHT (the client area on the screen) and FRAME_X, FRAME_Y, FRAME_W
+# and FRAME_H (with the window manager's frame round it) for window $1; false when it is gone.
 geometry_of() {
-    local shell
-    shell=$(xdotool getwindowgeometry --shell "$1" 2>/dev/null) || return 1
-    eval "$(grep -E '^(X|Y|WIDTH|HEIGHT)=[0-9-]+$' <<<"$shell")"
+    local info left=0 right=0 top=0 bottom=0 extents
+    info=$(xwininfo -id "$1" 2>/dev/null) || return 1
+    X=$(awk '/Absolute upper-left X:/ {print $NF}' <<<"$info")
+    Y=$(awk '/Absolute upper-left Y:/ {print $NF}' <<<"$info")
+    WIDTH=$(awk '/^ *Width:/ {print $NF}' <<<"$info")
+    HEIGHT=$(awk '/^ *Height:/ {print $NF}' <<<"$info")
+    extents=$(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/^_NET_FRAME_EXTENTS(CARDINAL) = //p')
+    [ -n "$extents" ] && IFS=', ' read -r left right top bottom <<<"$extents"
+    FRAME_X=$((X - left))
+    FRAME_Y=$((Y - top))
+    FRAME_W=$((WIDTH + left + right))
+    FRAME_H=$((HEIGHT + top + bottom))
+}
+
+# Fails unless the outer frame of window $1 ($2 names it) stands in the middle of the screen.
+expect_centred() {
+    geometry_of "$1" || fail "$2 is gone"
+    [ "$FRAME_X,$FRAME_Y" = "$(((screen_w - FRAME_W) / 2)),$(((screen_h - FRAME_H) / 2))" ] \
+        || fail "$2: frame ${FRAME_W}x${FRAME_H} at $FRAME_X,$FRAME_Y, not centred"
+    step "$2 $1: ${WIDTH}x${HEIGHT}, frame ${FRAME_W}x${FRAME_H} at $FRAME_X,$FRAME_Y"
+}
+
+# The colours of a rectangle of the screen (left, top, width, height in pixels), one
+# "#RRGGBB COUNT" a line.
+colours() {
+    import -window root "$work/screen.png" || fail "cannot take a screenshot"
+    convert "$work/screen.png" -crop "$3x$4+$1+$2" +repage -depth 8 -format %c histogram:info:- \
+        | sed -E 's/^ *([0-9]+):.*(#[0-9A-Fa-f]{6}).*/\2 \1/'
+}
+# How many pixels of colour $1 the colours on stdin hold.
+count_of() { awk -v colour="$1" 'toupper($1) == colour { n = $2 } END { print n + 0 }'; }
+# The darkest and the lightest of the colours on stdin, by their sum of red, green, blue.
+darkest() { extreme 1; }
+lightest() { extreme -1; }
+extreme() {
+    awk -v sign="$1" '{ c = toupper($1); v = 0
+                        for (i = 2; i <= 7; i++) v += (index("0123456789ABCDEF", substr(c, i, 1)) - 1) * (i % 2 ? 1 : 16)
+                        if (best == "" || sign * v < sign * bestv) { best = c; bestv = v } }
+                      END { print best }'
 }
 
 is_visible() { xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qx "$1"; }
@@ -170,6 +221,8 @@ INFO_ABOUT="4207 1027"
 EXIT_VRNL="5707 1027"
 DEFAULT_SETTINGS="4807 2167"
 SPIN0_UP="3937 3180"  # upper half of Spin(0) at 3855, 3120, 165 x 315
+TEXT1="3667 3757"
+TEXT2="3667 4237"
 
 # ---------------------------------------------------------------------------------------
 # The program and its drive.
@@ -181,18 +234,28 @@ new_drive() {
     echo "$drive"
 }
 
-launch() {
+# Starts the program on drive $1 with the arguments that follow, through the command in
+# the array wrap when it is set.
+wrap=()
+start_program() {
     drive=$1
+    shift
     : >"$work/app.log"
-    VARNELLO_DRIVE_C="$drive" "$program" >>"$work/app.log" 2>&1 &
+    VARNELLO_DRIVE_C="$drive" "${wrap[@]}" "$program" "$@" >>"$work/app.log" 2>&1 &
     app_pid=$!
     started+=("$app_pid")
     main=
+}
+
+# Waits for the main window, alone and centred.
+expect_main_window() {
     wait_until only_main_window || fail "the main window did not appear alone"
-    geometry_of "$main"
-    [ "$X,$Y" = "$(((screen_w - main_w) / 2)),$(((screen_h - main_h) / 2))" ] \
-        || fail "main window at $X,$Y, not centred"
-    step "main window $main: ${WIDTH}x${HEIGHT} at $X,$Y"
+    expect_centred "$main" "main window"
+}
+
+launch() {
+    start_program "$@"
+    expect_main_window
 }
 
 exited() { ! kill -0 "$app_pid" 2>/dev/null; }
@@ -264,6 +327,11 @@ same_size() {
 save_with_yes() {
     key_to_main Escape
     expect_box "Esc"
+    confirm_save "$@"
+}
+
+# The same once the save question is shown.
+confirm_save() {
     same_size save-question
     local question=$box
     key_to "$question" alt+y
@@ -280,6 +348,14 @@ save_with_yes() {
     key_to "$reminder" Return
     expect_gone "$reminder" "Return"
     step "reboot reminder closed"
+    expect_exit
+}
+
+# Esc, and No to the save question.
+leave_with_no() {
+    key_to_main Escape
+    expect_box "Esc"
+    key_to "$box" alt+n
     expect_exit
 }
 
@@ -423,12 +499,9 @@ information_window() {
         [ -n "$info" ]
     }
     wait_until info_open || fail "Enter on a check box did not open the information window"
-    geometry_of "$info"
+    expect_centred "$info" "information window"
     [ "${WIDTH}x${HEIGHT}" = "${info_w}x${info_h}" ] \
         || fail "information window is ${WIDTH}x${HEIGHT}, not ${info_w}x${info_h}"
-    [ "$X,$Y" = "$(((screen_w - info_w) / 2)),$(((screen_h - info_h) / 2))" ] \
-        || fail "information window at $X,$Y, not centred"
-    step "information window $info: ${WIDTH}x${HEIGHT} at $X,$Y"
     key_to "$info" Return
     expect_gone "$info" "Enter in the information window"
     only_main_window || fail "the main window did not stay alone"
@@ -445,6 +518,127 @@ information_window() {
     expect_exit
     expect_bytes "$work/info-before" "nothing written on No"
     expect_attributes 7 "read-only, hidden, system after No"
+}
+
+# ---------------------------------------------------------------------------------------
+# Check(N)'s box, drawn 13 pixels square in the middle of its height: the colours of its
+# inside (9 x 9), and of the start of its caption.
+box_inside() {
+    geometry_of "$main" || fail "the main window is gone"
+    colours $((X + 240 / 15 + 2)) $((Y + $1 / 15 + 4)) 9 9
+}
+caption_start() {
+    geometry_of "$main" || fail "the main window is gone"
+    colours $((X + 240 / 15 + 18)) $((Y + $1 / 15)) 100 17
+}
+CHECK5=1680
+
+disabled_box_grey() {
+    # Without an earlier MS-DOS, "Boot Windows 95 as Default OS" is on and locked: tick and
+    # caption dark grey, the caption with a white shadow, on a grey box.
+    drive=$(new_drive nodos)
+    rm "$drive"/*.dos
+    start_program "$drive"
+    expect_box "a start without an earlier MS-DOS"
+    key_to "$box" Return
+    expect_main_window
+    xdotool mousemove $((X + 100)) $((Y + CHECK5 / 15 + 8))  # its help, for a look
+    box_inside $CHECK5 >"$work/tick"
+    caption_start $CHECK5 >"$work/caption"
+    local tick grey ink shadow
+    tick=$(count_of '#808080' <"$work/tick")
+    grey=$(count_of '#C0C0C0' <"$work/tick")
+    ink=$(darkest <"$work/caption")
+    shadow=$(lightest <"$work/caption")
+    step "Check(5): box $(tr '\n' ' ' <"$work/tick"), caption from $ink to $shadow"
+    [ "$tick" -ge 15 ] || fail "the tick of Check(5) is not dark grey"
+    [ $((tick + grey)) = 81 ] || fail "the box of Check(5) holds more than a dark grey tick on grey"
+    [ "$ink,$shadow" = "#808080,#FFFFFF" ] || fail "the caption of Check(5) is not dark grey with a white shadow"
+    leave_with_no
+}
+
+# ---------------------------------------------------------------------------------------
+qt_options_are_no_drive_letters() {
+    # Qt's own options are just text that is not a drive letter: drive C, nothing else.
+    drive=$(new_drive qtoptions)
+    for options in "-platform nosuch" "-qwindowtitle x" "-reverse"; do
+        # shellcheck disable=SC2086  # one word each
+        launch "$drive" $options
+        # Laid out left to right: Check(1)'s box, white inside, where it was designed.
+        [ "$(box_inside $CHECK1 | count_of '#FFFFFF')" -ge 40 ] || fail "the window is mirrored after $options"
+        leave_with_no
+        step "$options: drive C, window as designed"
+    done
+}
+
+# ---------------------------------------------------------------------------------------
+# The window on a drive whose BootDelay, 150, is beyond its row, and a 0, below its row,
+# typed into Text(1).
+zero_typed_into_a_field() {
+    drive=$(new_drive "$1")
+    awk -v set="BootDelay=150" -f "$model" "$demo/msdos.sys" >"$drive/msdos.sys"
+    launch "$drive"
+    click_twips $TEXT1
+    key_to_main End BackSpace BackSpace 0
+}
+
+field_left_by_a_click() {
+    # Clicks that take the focus from a field act, however short (xdotool sends press and
+    # release back to back), and the field is normalised on the way.
+    zero_typed_into_a_field click
+    check_box $CHECK1
+    click_twips $TEXT2
+    key_to_main End BackSpace x
+    click_twips $EXIT_VRNL
+    expect_box "Exit, clicked from a field"
+    expected_save "$drive/msdos.sys" BootMenu=0 BootMenuDelay=1 BootMenuDefault=1 >"$work/click-after"
+    confirm_save "$work/click-after"
+}
+
+leaving_from_a_field() {
+    # Leaving the window from a field normalises it before the question; a field not
+    # visited keeps its value from the file.
+    zero_typed_into_a_field leave
+    local close=Escape
+    [ -n "$wm" ] && close=alt+F4  # the window manager's close command
+    key_to_main $close
+    expect_box "$close in a field"
+    expected_save "$drive/msdos.sys" BootMenuDelay=1 >"$work/leave-after"
+    confirm_save "$work/leave-after"
+}
+
+# ---------------------------------------------------------------------------------------
+splash_window() {
+    # The splash window is painted before the load reads msdos.sys (held back here for two
+    # seconds), and only one is ever made.
+    drive=$(new_drive splash)
+    xev -root -event substructure >"$work/xev.log" 2>&1 &
+    local xev=$!
+    started+=("$xev")
+    sleep 0.2
+    wrap=(strace -f -qq -o /dev/null -P "$drive/msdos.sys" -e trace=openat
+          -e inject=openat:delay_enter=2000000:when=1)
+    start_program "$drive"
+    wrap=()
+    splash_shown() {
+        splash=$(xdotool search --onlyvisible --class '^Varnello$' 2>/dev/null | while read -r id; do
+            geometry_of "$id" && [ "${WIDTH}x${HEIGHT}" = "282x105" ] && echo "$id"; done | head -n 1)
+        [ -n "$splash" ]
+    }
+    wait_until splash_shown || fail "no splash window appeared"
+    expect_centred "$splash" "splash window"
+    sleep 0.5
+    colours "$X" "$Y" "$WIDTH" "$HEIGHT" >"$work/splash-colours"
+    step "splash colours: $(sort -k2 -n -r "$work/splash-colours" | head -n 4 | tr '\n' ' ')"
+    [ "$(count_of '#C0C0C0' <"$work/splash-colours")" -ge 15000 ] || fail "the splash window is not painted during the load"
+    [ "$(count_of '#0000C0' <"$work/splash-colours")" -ge 100 ] || fail "the splash window does not show the product name"
+    expect_main_window
+    is_visible "$splash" && fail "the splash window is still shown"
+    leave_with_no
+    kill "$xev"
+    local splashes
+    splashes=$(awk '/^CreateNotify/ { getline; if (/width 282, height 105/) n++ } END { print n + 0 }' "$work/xev.log")
+    [ "$splashes" = 1 ] || fail "$splashes splash windows were made"
 }
 
 # ---------------------------------------------------------------------------------------
@@ -470,6 +664,11 @@ run "default settings" default_settings
 run "compressed drive answered No" compressed_drive_no
 run "spin held to the bound" spin_to_bound
 run "information window" information_window
+run "disabled box drawn grey" disabled_box_grey
+run "Qt options are no drive letters" qt_options_are_no_drive_letters
+run "field left by a click" field_left_by_a_click
+run "leaving from a field" leaving_from_a_field
+run "splash window" splash_window
 
 scenario=end
 if [ ${#failures[@]} -gt 0 ]; then
