@@ -1,7 +1,7 @@
 // Fuzzes the in-memory INI rules behind the profile functions. Besides not crashing, a
 // write must change only the value it was asked to change, or add only the line (or the
-// section and the line) it was asked to add, and reading the key back must give the
-// value written.
+// section and the line) it was asked to add, without any new line ending joining the
+// bytes after it, and reading the key back must give the value written.
 //
 // Input: the last bytes choose the section, key and value (FuzzedDataProvider takes
 // numbers from the end); the rest is the file. A real msdos.sys is thus a good seed.
@@ -72,12 +72,29 @@ bool AtLineStart(std::string_view bytes, size_t p)
     return !(bytes[p - 1] == '\r' && p < bytes.size() && bytes[p] == '\n');
 }
 
-// True when inserted, put at p, is one of the additions a write of key may make.
-bool IsAllowedAddition(std::string_view before, size_t p, std::string_view inserted, std::string_view section,
+// The number of lines, a byte-order mark at the start not counted: line endings, plus an
+// unterminated last line.
+size_t LineCount(std::string_view bytes)
+{
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        bytes.remove_prefix(3);
+    size_t lines = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
+            ++lines;
+    }
+    return lines + (!bytes.empty() && !IsLineEnd(bytes.back()));
+}
+
+// How many lines inserted, put at p, adds when it is one of the additions a write of key
+// may make (a key line, or a section header and a key line); 0 otherwise.
+size_t AllowedAddition(std::string_view before, size_t p, std::string_view inserted, std::string_view section,
                        std::string_view key, std::string_view value)
 {
     const std::string ending = LineEndingOf(before);
-    const std::string entry = std::string(Trimmed(key)) + "=" + std::string(value) + ending;
+    // A lone CR right before an LF would join it into one line ending.
+    const bool wouldJoin = ending == "\r" && p < before.size() && before[p] == '\n';
+    const std::string entry = std::string(Trimmed(key)) + "=" + std::string(value) + (wouldJoin ? "\r\n" : ending);
     const std::string header = "[" + std::string(Trimmed(section)) + "]" + ending;
     const bool atEnd = p == before.size();
     // Neither the entry nor the header starts with a line break, so one first can only
@@ -85,15 +102,15 @@ bool IsAllowedAddition(std::string_view before, size_t p, std::string_view inser
     const bool endsLastLine = inserted.starts_with(ending);
     if (endsLastLine) {
         if (!atEnd || p == 0 || IsLineEnd(before[p - 1]) || before == "\xEF\xBB\xBF")
-            return false;
+            return 0;
         inserted.remove_prefix(ending.size());
     }
     if (inserted == entry)
-        return endsLastLine || AtLineStart(before, p);
+        return endsLastLine || AtLineStart(before, p) ? 1 : 0;
     // A new section goes at the very end, after a whole line or nothing.
     if (inserted == header + entry)
-        return atEnd && (endsLastLine || p == 0 || before == "\xEF\xBB\xBF" || IsLineEnd(before[p - 1]));
-    return false;
+        return atEnd && (endsLastLine || p == 0 || before == "\xEF\xBB\xBF" || IsLineEnd(before[p - 1])) ? 2 : 0;
+    return 0;
 }
 
 // The integer a value text stands for, computed another way: 128-bit, then clamped.
@@ -152,9 +169,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string bytes = input.ConsumeRemainingBytesAsString();
 
     const std::optional<std::string_view> found = FindProfileValue(bytes, section, key);
+    // Where the value found sits in the file, its quotes included, and whether its line
+    // has no "=" at all (a key alone, whose value is empty).
+    size_t begin = 0;
+    size_t end = 0;
+    bool keyAlone = false;
     if (found) {
         Check(found->data() >= bytes.data() && found->data() + found->size() <= bytes.data() + bytes.size());
-        Check(Trimmed(*found) == *found);
+        begin = size_t(found->data() - bytes.data());
+        end = begin + found->size();
+        if (begin > 0 && end < bytes.size() && bytes[begin - 1] == '"' && bytes[end] == '"') {
+            --begin;
+            ++end;
+        } else {
+            Check(Trimmed(*found) == *found);
+        }
+        const size_t lineStart = bytes.find_last_of("\r\n", begin == 0 ? std::string::npos : begin - 1);
+        keyAlone = bytes.find('=', lineStart == std::string::npos ? 0 : lineStart + 1) >= begin;
+        if (keyAlone)
+            Check(found->empty());
         Check(ProfileInt(*found) == ReferenceInt(*found));
     }
     Check(ProfileInt(value) == ReferenceInt(value));
@@ -164,13 +197,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string written = WithProfileValue(bytes, section, key, value);
 
     if (found) {
-        // Exactly the old value's bytes are replaced.
-        const size_t begin = size_t(found->data() - bytes.data());
-        const size_t end = begin + found->size();
-        Check(written.size() == bytes.size() - found->size() + value.size());
-        Check(std::string_view(written).substr(0, begin) == std::string_view(bytes).substr(0, begin));
-        Check(std::string_view(written).substr(begin, value.size()) == value);
-        Check(std::string_view(written).substr(begin + value.size()) == std::string_view(bytes).substr(end));
+        // Exactly the old value's bytes, quotes included, are replaced (a key alone gains "=").
+        const std::string replacement = (keyAlone ? "=" : "") + value;
+        Check(written == bytes.substr(0, begin) + replacement + bytes.substr(end));
+        Check(LineCount(written) == LineCount(bytes));
     } else {
         // The old bytes, split once, around one added line (or a section and its line).
         Check(written.size() > bytes.size());
@@ -181,15 +211,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         size_t suffix = 0;
         while (suffix < bytes.size() && written[written.size() - 1 - suffix] == bytes[bytes.size() - 1 - suffix])
             ++suffix;
-        bool explained = false;
-        for (size_t p = bytes.size() - std::min(suffix, bytes.size()); p <= prefix && !explained; ++p)
-            explained = IsAllowedAddition(bytes, p, std::string_view(written).substr(p, added), section, key, value);
-        Check(explained);
+        size_t lines = 0;
+        for (size_t p = bytes.size() - std::min(suffix, bytes.size()); p <= prefix && lines == 0; ++p)
+            lines = AllowedAddition(bytes, p, std::string_view(written).substr(p, added), section, key, value);
+        Check(lines > 0);
+        // No new line ending joins the bytes after it.
+        Check(LineCount(written) == LineCount(bytes) + lines);
     }
 
-    // Read back: the value written, without blanks at its ends.
+    // Read back: the value written, without blanks at its ends, nor quotes around it.
+    std::string_view expected = Trimmed(value);
+    if (expected.size() >= 2 && expected.front() == '"' && expected.back() == '"')
+        expected = expected.substr(1, expected.size() - 2);
     const std::optional<std::string_view> reread = FindProfileValue(written, section, key);
-    Check(reread && *reread == Trimmed(value));
+    Check(reread && *reread == expected);
     // Writing it again changes nothing (values with blanks at their ends gain more).
     if (Trimmed(value) == value)
         Check(WithProfileValue(written, section, key, value) == written);

@@ -28,7 +28,8 @@ struct Line {
 struct KeyPlace {
     bool sectionFound = false;
     bool keyFound = false;
-    size_t valueBegin = 0;  // the value's bytes when keyFound
+    bool keyHasEquals = false;  // false for a key line that is the key's name alone
+    size_t valueBegin = 0;      // the value's bytes when keyFound (where it goes without "=")
     size_t valueEnd = 0;
     size_t insertAt = 0;          // after the section's last key line, or its header
     bool insertNeedsLineEnd = false;  // the line before insertAt has no line ending
@@ -102,13 +103,33 @@ std::optional<std::string_view> SectionName(std::string_view text)
     return TrimBlanks(text.substr(1, close - 1));
 }
 
-// The offset of the "=" of a key line, or npos for comments and lines without one.
-size_t KeyLineEquals(std::string_view text)
+// Where the key of a key line ends: at its "=", or at the end of a line without one;
+// npos for lines that carry no key.
+size_t KeyEnd(std::string_view text)
 {
     std::string_view trimmed = TrimBlanks(text);
     if (trimmed.empty() || trimmed.front() == ';')
         return std::string_view::npos;
-    return text.find('=');
+    size_t equals = text.find('=');
+    if (equals != std::string_view::npos)
+        return equals;
+    return trimmed.front() == '[' ? std::string_view::npos : text.size();
+}
+
+// A value in double quotes stands for the text between them.
+std::string_view Unquoted(std::string_view value)
+{
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+// The line ending for a new line put in before the byte at offset next: the file's own,
+// unless that is a lone CR followed by an LF, which would join it into one CR LF.
+std::string_view NewLineEnding(std::string_view bytes, size_t next)
+{
+    std::string_view ending = LineEndingOf(bytes);
+    return ending == "\r" && next < bytes.size() && bytes[next] == '\n' ? "\r\n" : ending;
 }
 
 // Finds key in the first section named section, or the place where it belongs.
@@ -131,15 +152,18 @@ KeyPlace FindKey(std::string_view bytes, std::string_view section, std::string_v
             }
             continue;
         }
-        size_t equals = KeyLineEquals(text);
-        if (!place.sectionFound || equals == std::string_view::npos)
+        size_t keyEnd = KeyEnd(text);
+        if (!place.sectionFound || keyEnd == std::string_view::npos)
             continue;
         place.insertAt = line.next;
         place.insertNeedsLineEnd = line.next == line.end;
-        if (SameName(TrimBlanks(text.substr(0, equals)), key)) {
+        if (SameName(TrimBlanks(text.substr(0, keyEnd)), key)) {
             place.keyFound = true;
-            place.valueBegin = line.begin + equals + 1;
-            place.valueEnd = line.end;
+            place.keyHasEquals = keyEnd < text.size();
+            // Without "=", the value goes right after the name, before any blanks.
+            place.valueBegin = place.keyHasEquals ? line.begin + keyEnd + 1
+                                                  : line.begin + text.find_last_not_of(" \t") + 1;
+            place.valueEnd = place.keyHasEquals ? line.end : place.valueBegin;
             while (place.valueBegin < place.valueEnd && IsBlank(bytes[place.valueBegin]))
                 ++place.valueBegin;
             while (place.valueEnd > place.valueBegin && IsBlank(bytes[place.valueEnd - 1]))
@@ -213,7 +237,7 @@ std::optional<std::string_view> FindProfileValue(std::string_view bytes,
     KeyPlace place = FindKey(bytes, section, key);
     if (!place.keyFound)
         return std::nullopt;
-    return bytes.substr(place.valueBegin, place.valueEnd - place.valueBegin);
+    return Unquoted(bytes.substr(place.valueBegin, place.valueEnd - place.valueBegin));
 }
 
 std::string WithProfileValue(std::string_view bytes, std::string_view section,
@@ -223,18 +247,19 @@ std::string WithProfileValue(std::string_view bytes, std::string_view section,
     std::string result;
     if (place.keyFound) {
         result.append(bytes.substr(0, place.valueBegin));
+        if (!place.keyHasEquals)
+            result.append("=");
         result.append(value);
         result.append(bytes.substr(place.valueEnd));
         return result;
     }
     std::string_view lineEnding = LineEndingOf(bytes);
-    std::string entry = std::string(TrimBlanks(key)) + "=" + std::string(value)
-                        + std::string(lineEnding);
+    std::string entry = std::string(TrimBlanks(key)) + "=" + std::string(value);
     if (place.sectionFound) {
         result.append(bytes.substr(0, place.insertAt));
         if (place.insertNeedsLineEnd)
             result.append(lineEnding);
-        result.append(entry);
+        result.append(entry).append(NewLineEnding(bytes, place.insertAt));
         result.append(bytes.substr(place.insertAt));
         return result;
     }
@@ -242,7 +267,7 @@ std::string WithProfileValue(std::string_view bytes, std::string_view section,
     if (EndsUnterminated(bytes))
         result.append(lineEnding);
     result.append("[").append(TrimBlanks(section)).append("]").append(lineEnding);
-    result.append(entry);
+    result.append(entry).append(lineEnding);
     return result;
 }
 

@@ -108,6 +108,8 @@ TEST(BadInput, FilesAreReadAndWrittenByteExactly)
          "[Options]\r\nBootDelay=3\r\n"},
         {"empty value", "[Options]\r\nBootDelay=\r\nLogo=1\r\n", "BootDelay", Missing, "BootDelay", "3",
          "[Options]\r\nBootDelay=3\r\nLogo=1\r\n"},
+        {"a key without \"=\", a value in quotes", "[Options]\r\nBootMenu\r\nLogo=\"1\"\r\n", "Logo", 1, "BootMenu",
+         "1", "[Options]\r\nBootMenu=1\r\nLogo=\"1\"\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
