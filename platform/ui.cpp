@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QStyleFactory>
 #include <QThread>
 #include <QWidget>
@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -153,6 +155,28 @@ QMargins FrameBeforeShow(const QWidget* window)
     return {};
 }
 
+// True for a directory of this user's own, not a link, that nobody else may write.
+bool IsPrivateDirectory(const QByteArray& path)
+{
+    struct stat status {};
+    return lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == geteuid()
+           && (status.st_mode & 022) == 0;
+}
+
+// Where the instance lock lives: a directory that only this user can write, so that no
+// other user can plant a lock (or a link or a directory in its place) that would stop
+// the program. $XDG_RUNTIME_DIR when it qualifies, else varnello-UID in the temporary
+// directory, made with mode 0700 if missing; empty when neither qualifies.
+QString PrivateLockDirectory()
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && IsPrivateDirectory(runtime))
+        return QFile::decodeName(runtime);
+    const QByteArray own = QFile::encodeName(QDir::tempPath()) + "/varnello-" + QByteArray::number(geteuid());
+    mkdir(own.constData(), 0700);  // or it exists already: checked below either way
+    return IsPrivateDirectory(own) ? QFile::decodeName(own) : QString();
+}
+
 }  // namespace
 
 MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, MsgAnswer defaultButton,
@@ -227,16 +251,22 @@ bool AnotherInstanceRunning()
     static std::unique_ptr<QLockFile> lock;
     if (lock)
         return false;
-    QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // Nowhere that only this user can write: no lock to look at, and nothing stops us.
+    const QString directory = PrivateLockDirectory();
     if (directory.isEmpty())
-        directory = QDir::tempPath();
-    auto candidate = std::make_unique<QLockFile>(directory + "/varnello.lock");
+        return false;
+    const QString path = directory + QStringLiteral("/varnello.lock");
+    struct stat status {};
+    if (lstat(QFile::encodeName(path).constData(), &status) == 0
+        && !(S_ISREG(status.st_mode) && status.st_uid == geteuid()))
+        return false;  // not a lock of ours, so never obeyed
+    auto candidate = std::make_unique<QLockFile>(path);
     candidate->setStaleLockTime(0);  // a lock left by a crashed copy is taken over
     if (candidate->tryLock(0)) {
         lock = std::move(candidate);
         return false;
     }
-    // Only a lock held by a living copy stops us; an unusable runtime directory does not.
+    // Only a lock held by a living copy stops us; an unusable directory does not.
     return candidate->error() == QLockFile::LockFailedError;
 }
 

@@ -45,7 +45,9 @@ bool SetWindowPos(QWidget* window, int insertAfter, int x, int y, int width, int
                   unsigned flags);
 
 // True when another copy of the program holds the instance lock; otherwise takes the
-// lock for the rest of this process's life. The lock lives in the runtime directory.
+// lock for the rest of this process's life. The lock lives in a directory only this
+// user can write ($XDG_RUNTIME_DIR, else a private one in the temporary directory), and
+// a lock there that is not this user's own regular file is never obeyed.
 bool AnotherInstanceRunning();
 
 // Moves a window so that it stands in the middle of its screen, keeping its size.

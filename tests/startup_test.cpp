@@ -9,7 +9,12 @@
 #include "editor/vrnl.h"
 #include "messageboxes.h"
 #include "platform/version.h"
+#include "safetykit.h"
+#include "scopedenv.h"
 #include "tempdrive.h"
+
+#include <QLockFile>
+#include <sys/stat.h>
 
 namespace {
 
@@ -160,4 +165,51 @@ TEST_F(StartupTest, SecondCopyEndsSilently)
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(second.readAllStandardError().isEmpty());
     EXPECT_FALSE(AnotherInstanceRunning());  // ours is still held, undisturbed
+}
+
+// Another user may write the shared temporary directory, and may hand Varnello a runtime
+// directory that is not private; nothing planted there stops Varnello from starting.
+TEST(InstanceLock, NothingAnotherUserPlantsIsObeyed)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    QTemporaryDir scratch;
+    const std::string tmp = scratch.path().toStdString();  // stands in for /tmp
+    ASSERT_EQ(chmod(tmp.c_str(), 01777), 0);
+    ScopedEnv tmpdir("TMPDIR", tmp);
+    for (const char* dir : {"/open", "/mine", "/mine/varnello.lock"})
+        mkdir((tmp + dir).c_str(), 0700);
+    chmod((tmp + "/open").c_str(), 01777);  // a runtime directory anyone may write
+    const struct {
+        const char* runtime;                   // XDG_RUNTIME_DIR, or unset
+        std::vector<const char*> directories;  // made by the other user
+        const char* lock;                      // a live lock the other user holds there
+        const char* link;                      // the private directory's name as a link there
+    } cases[] = {
+        {nullptr, {"/runtime-root"}, "/varnello.lock", nullptr},  // Qt's own fallback taken
+        {"/theirs", {"/theirs"}, "/varnello.lock", nullptr},
+        {"/open", {}, "/open/varnello.lock", nullptr},
+        {nullptr, {"/varnello-0", "/varnello-0/varnello.lock"}, nullptr, nullptr},
+        {nullptr, {}, nullptr, "/theirs"},
+        {"/mine", {}, nullptr, nullptr},  // root put a directory where our lock goes
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(&c - cases));
+        for (const char* left : {"/varnello-0", "/varnello.lock", "/runtime-root"})
+            std::filesystem::remove_all(tmp + left);
+        std::optional<QLockFile> planted;
+        {
+            AsUser nobody(NobodyId);
+            ASSERT_TRUE(nobody.active());
+            for (const char* dir : c.directories)
+                mkdir((tmp + dir).c_str(), 0700);
+            if (c.link)
+                symlink((tmp + c.link).c_str(), (tmp + "/varnello-0").c_str());
+            if (c.lock) {
+                ASSERT_TRUE(planted.emplace(QString::fromStdString(tmp + c.lock)).tryLock(0));
+            }
+        }
+        ScopedEnv runtime("XDG_RUNTIME_DIR", c.runtime ? std::optional(tmp + c.runtime) : std::nullopt);
+        EXPECT_EQ(RunInChild([] { return !AnotherInstanceRunning(); }), ChildResult::Passed);
+    }
 }
