@@ -1,9 +1,12 @@
 #include "platform/atomicfile.h"
 
+#include "platform/descriptor.h"
+#include "platform/drives.h"
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -13,17 +16,31 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr const char* dosAttributeName = "user.DOSATTRIB";
 constexpr uint32_t fatKeptAttributes = ATTR_HIDDEN | ATTR_SYS | ATTR_ARCH;
 constexpr int temporaryNameAttempts = 64;
+// How often a file that other programs keep changing is read again before giving up.
+constexpr int changedFileAttempts = 4;
+// Another writer of this program holds the lock for one write, milliseconds; a program
+// that holds it longer is not waited for without end.
+constexpr auto lockWait = std::chrono::seconds(5);
 
 std::atomic<FileStep> injectedStep{FileStep::None};
 std::atomic<int> injectedCode{EIO};
+
+std::function<void()>& BeforeReplace()
+{
+    static std::function<void()> action;
+    return action;
+}
 
 // True, with errno set, when a test asked this step to fail.
 bool Injected(FileStep step)
@@ -34,29 +51,66 @@ bool Injected(FileStep step)
     return true;
 }
 
-// Records errno as the failure of step; returns false for the caller.
-bool Failure(FileStep step)
+// Records errno (or code) as the failure of step; returns false for the caller.
+bool Failure(FileStep step, int code = errno)
 {
-    SetLastFileError(step, errno);
+    SetLastFileError(step, code);
     return false;
 }
 
-// The temporary file: removed and closed on every way out unless it was renamed. Its
-// descriptor holds an exclusive lock until then, which tells live temporary files from
-// those a killed writer left behind (see RemoveStaleTemporaries).
+enum class Outcome { Done, Changed, Failed };
+
+Outcome Failed(FileStep step, int code = errno)
+{
+    SetLastFileError(step, code);
+    return Outcome::Failed;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool SameTime(const timespec& a, const timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// True when name in directory is the file open at fd.
+bool StillNamed(int directory, const std::string& name, int fd)
+{
+    struct stat opened {};
+    struct stat named {};
+    return fstat(fd, &opened) == 0 && fstatat(directory, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+           && SameFile(opened, named);
+}
+
+// The temporary file: removed and closed on every way out unless it took the file's
+// place, and only while its name still leads to it. Its descriptor holds an exclusive
+// lock until then, which tells live temporary files from those a killed writer left
+// behind (see RemoveStaleTemporaries).
 struct TemporaryFile {
-    int fd = -1;
-    std::string path;
-    bool renamed = false;
+    int directory = -1;
+    Descriptor fd;
+    std::string name;
+    bool inPlace = false;
 
     ~TemporaryFile()
     {
-        if (!path.empty() && !renamed)
-            unlink(path.c_str());
-        if (fd >= 0)
-            close(fd);
+        if (fd && !inPlace && StillNamed(directory, name, fd.get()))
+            unlinkat(directory, name.c_str(), 0);
     }
 };
+
+// True when name in directory still leads to the file read (open at fd) and nobody has
+// written to it, or changed its status, since.
+bool StillAsRead(const FileTarget& target, int fd, const struct stat& read)
+{
+    struct stat now {};
+    return StillNamed(target.directory.get(), target.name, fd) && fstat(fd, &now) == 0 && SameFile(now, read)
+           && now.st_size == read.st_size && SameTime(now.st_mtim, read.st_mtim)
+           && SameTime(now.st_ctim, read.st_ctim);
+}
 
 // True for exactly the names CreateTemporary makes: "VRNL", four upper-case hex digits, ".TMP".
 bool IsTemporaryName(std::string_view name)
@@ -70,75 +124,41 @@ bool IsTemporaryName(std::string_view name)
     return true;
 }
 
-// True when path still names the file open at fd.
-bool StillNamed(int fd, const std::string& path)
-{
-    struct stat opened {};
-    struct stat named {};
-    return fstat(fd, &opened) == 0 && lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev
-           && opened.st_ino == named.st_ino;
-}
-
 // Removes the temporary files that writers killed part-way left in directory. Only our
 // exact names qualify, only regular files of our own, and only when nobody holds the
 // lock a live writer keeps from creating its file until renaming it; where locks are
 // not supported nothing is removed. Anything that goes wrong just leaves the file.
-void RemoveStaleTemporaries(const std::string& directory)
+void RemoveStaleTemporaries(int directory)
 {
-    DIR* listing = opendir(directory.c_str());
-    if (!listing)
+    int listed = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr;
+    if (!listing) {
+        if (listed >= 0)
+            close(listed);
         return;
+    }
     while (const dirent* entry = readdir(listing)) {
         if (!IsTemporaryName(entry->d_name))
             continue;
-        std::string path = directory + "/" + entry->d_name;
-        int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0)
-            continue;
+        Descriptor fd(openat(directory, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat status {};
-        if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid()
-            && flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path))
-            unlink(path.c_str());
-        close(fd);
+        if (fd && fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid()
+            && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && StillNamed(directory, entry->d_name, fd.get()))
+            unlinkat(directory, entry->d_name, 0);
     }
     closedir(listing);
-}
-
-// The file a write to path really replaces: what a symlink leads to, else path itself.
-bool ResolveTarget(const std::string& path, std::string& target)
-{
-    struct stat link {};
-    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
-        target = path;
-        return true;
-    }
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return false;
-    target = resolved;
-    std::free(resolved);
-    return true;
-}
-
-// The directory part of path ("." when there is none).
-std::string DirectoryOf(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // A starting point for temporary names, different from run to run.
 unsigned NameSeed()
 {
     static std::atomic<unsigned> counter{0};
-    auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    auto ticks = Clock::now().time_since_epoch().count();
     return unsigned(ticks) ^ unsigned(getpid()) * 2654435761u ^ counter++ * 40503u;
 }
 
 // Creates a fresh VRNLxxxx.TMP in directory, trying further names while they are taken.
-bool CreateTemporary(const std::string& directory, mode_t mode, TemporaryFile& file)
+bool CreateTemporary(int directory, mode_t mode, TemporaryFile& file)
 {
     if (Injected(FileStep::CreateTemporary))
         return false;
@@ -146,22 +166,22 @@ bool CreateTemporary(const std::string& directory, mode_t mode, TemporaryFile& f
     for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
         char name[16];
         std::snprintf(name, sizeof name, "VRNL%04X.TMP", (seed + unsigned(attempt)) & 0xFFFFu);
-        std::string path = directory + "/" + name;
-        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd < 0) {
+        Descriptor fd(openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (!fd) {
             if (errno != EEXIST)
                 return false;
             continue;
         }
         // Taken by a cleaner between our create and our lock: the name is no longer ours
         // (the cleaner removes it). Where locks are unsupported, go on without one.
-        if ((flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) || !StillNamed(fd, path)) {
-            close(fd);
+        if ((flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+            || !StillNamed(directory, name, fd.get())) {
             errno = EEXIST;
             continue;
         }
-        file.fd = fd;
-        file.path = path;
+        file.directory = directory;
+        file.fd = std::move(fd);
+        file.name = name;
         return true;
     }
     return false;  // errno is EEXIST
@@ -186,114 +206,278 @@ bool WriteAll(int fd, std::string_view bytes)
     return true;
 }
 
-// Copies hidden, system and archive of the FAT file original onto the FAT file fd.
-bool CopyFatAttributes(const std::string& original, int fd)
+// Copies hidden, system and archive of the FAT file open at original onto the FAT file fd.
+bool CopyFatAttributes(int original, int fd)
 {
-    int source = open(original.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (source < 0)
-        return false;
     uint32_t from = 0;
-    bool ok = ioctl(source, FAT_IOCTL_GET_ATTRIBUTES, &from) == 0;
-    int code = errno;
-    close(source);
-    errno = code;
     uint32_t to = 0;
-    if (!ok || ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &to) != 0)
+    if (ioctl(original, FAT_IOCTL_GET_ATTRIBUTES, &from) != 0 || ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &to) != 0)
         return false;
     uint32_t wanted = (to & ~fatKeptAttributes) | (from & fatKeptAttributes);
     return wanted == to || ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &wanted) == 0;
 }
 
 // Copies the DOS attribute extended attribute of original, byte for byte, onto fd.
-bool CopyDosAttribute(const std::string& original, int fd)
+bool CopyDosAttribute(int original, int fd)
 {
-    ssize_t size = getxattr(original.c_str(), dosAttributeName, nullptr, 0);
+    ssize_t size = fgetxattr(original, dosAttributeName, nullptr, 0);
     if (size < 0)
         return errno == ENODATA || errno == ENOTSUP;
     std::vector<char> value(size_t(size) + 1);
-    size = getxattr(original.c_str(), dosAttributeName, value.data(), value.size());
+    size = fgetxattr(original, dosAttributeName, value.data(), value.size());
     if (size < 0)
         return false;
     return fsetxattr(fd, dosAttributeName, value.data(), size_t(size), 0) == 0;
 }
 
-// Gives the temporary file the original's DOS attributes, owner and permission bits.
-// The permission bits come last: once read-only, the file would refuse the rest.
-bool CopyMetadata(const std::string& original, const struct stat& from, int fd)
+// Gives the temporary file fd the DOS attributes, owner, group and permission bits of
+// the file read (open at original). The permission bits come last: once read-only, the
+// file would refuse the rest.
+bool CopyMetadata(int original, const struct stat& from, int fd)
 {
     if (Injected(FileStep::Attributes))
-        return false;
+        return Failure(FileStep::Attributes);
     struct statfs volume {};
     struct stat to {};
     if (fstatfs(fd, &volume) != 0 || fstat(fd, &to) != 0)
-        return false;
+        return Failure(FileStep::Attributes);
     bool onFat = volume.f_type == MSDOS_SUPER_MAGIC;
     if (!(onFat ? CopyFatAttributes(original, fd) : CopyDosAttribute(original, fd)))
-        return false;
-    if (geteuid() == 0 && (to.st_uid != from.st_uid || to.st_gid != from.st_gid)
-        && fchown(fd, from.st_uid, from.st_gid) != 0)
-        return false;
+        return Failure(FileStep::Attributes);
+    if ((to.st_uid != from.st_uid || to.st_gid != from.st_gid) && fchown(fd, from.st_uid, from.st_gid) != 0)
+        return Failure(FileStep::Owner);
     mode_t mode = from.st_mode & 07777;
-    return (to.st_mode & 07777) == mode || fchmod(fd, mode) == 0;
+    if ((to.st_mode & 07777) != mode && fchmod(fd, mode) != 0)
+        return Failure(FileStep::Attributes);
+    return true;
 }
 
 // Flushes the file's contents and metadata to disk. The descriptor stays open, and the
 // file locked, until the rename: once fsync has succeeded, closing cannot lose data.
-bool Flush(TemporaryFile& file)
+bool Flush(const TemporaryFile& file)
 {
     if (Injected(FileStep::FlushTemporary))
         return false;
-    return fsync(file.fd) == 0;
+    return fsync(file.fd.get()) == 0;
 }
 
 // Makes the rename itself durable. A directory that cannot be flushed (some file
 // systems refuse) does not undo a replace that has already happened.
-void FlushDirectory(const std::string& directory)
+void FlushDirectory(int directory)
 {
-    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
+    Descriptor fd(openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd)
+        fsync(fd.get());
+}
+
+// Puts the temporary file in place under the name of target: over the file there
+// (replace), or only while there is none, where the file system can tell (otherwise
+// someone else's new file is changed like any other). A rename relative to the
+// directory replaces the name itself, never what a link there leads to.
+Outcome PutInPlace(const FileTarget& target, TemporaryFile& temporary, bool replace)
+{
+    const int directory = target.directory.get();
+    const char* from = temporary.name.c_str();
+    const char* to = target.name.c_str();
+    if (Injected(FileStep::Rename))
+        return Failed(FileStep::Rename);
+    int renamed = replace ? renameat(directory, from, directory, to)
+                          : renameat2(directory, from, directory, to, RENAME_NOREPLACE);
+    if (renamed != 0 && !replace && errno == EINVAL)  // no RENAME_NOREPLACE on this file system
+        renamed = renameat(directory, from, directory, to);
+    if (renamed != 0)
+        return !replace && errno == EEXIST ? Outcome::Changed : Failed(FileStep::Rename);
+    temporary.inPlace = true;
+    FlushDirectory(directory);
+    return Outcome::Done;
+}
+
+// Puts the temporary file in place of the file read. Where the file system can exchange
+// two names atomically, the exchange never makes the name anew (a file removed since the
+// check stays removed) and shows what it took away: anything but the file read is put
+// back and counts as a change. Elsewhere a rename follows the check.
+Outcome SwapInPlace(const FileTarget& target, TemporaryFile& temporary, const struct stat& read)
+{
+    const int directory = target.directory.get();
+    const char* from = temporary.name.c_str();
+    const char* to = target.name.c_str();
+    if (Injected(FileStep::Rename))
+        return Failed(FileStep::Rename);
+    if (renameat2(directory, from, directory, to, RENAME_EXCHANGE) != 0) {
+        if (errno == ENOENT)
+            return Outcome::Changed;
+        return errno == EINVAL ? PutInPlace(target, temporary, true) : Failed(FileStep::Rename);
     }
+    struct stat replaced {};
+    if (fstatat(directory, from, &replaced, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(replaced, read))
+        return renameat2(directory, from, directory, to, RENAME_EXCHANGE) == 0 ? Outcome::Changed
+                                                                                : Failed(FileStep::Rename);
+    unlinkat(directory, from, 0);  // the file read, now under the temporary name
+    temporary.inPlace = true;
+    FlushDirectory(directory);
+    return Outcome::Done;
+}
+
+// Replaces the file read (open at original) with bytes.
+Outcome ReplaceRead(const FileTarget& target, int original, const struct stat& read, std::string_view bytes)
+{
+    TemporaryFile temporary;
+    if (!CreateTemporary(target.directory.get(), 0600, temporary))
+        return Failed(FileStep::CreateTemporary);
+    if (!WriteAll(temporary.fd.get(), bytes))
+        return Failed(FileStep::WriteTemporary);
+    if (!CopyMetadata(original, read, temporary.fd.get()))
+        return Outcome::Failed;
+    if (!Flush(temporary))
+        return Failed(FileStep::FlushTemporary);
+    if (BeforeReplace())
+        BeforeReplace()();
+    if (!StillAsRead(target, original, read))
+        return Outcome::Changed;
+    return SwapInPlace(target, temporary, read);
+}
+
+// Creates the missing file with bytes, unless someone else created it meanwhile.
+Outcome CreateMissing(const FileTarget& target, std::string_view bytes)
+{
+    const int directory = target.directory.get();
+    TemporaryFile temporary;
+    if (!CreateTemporary(directory, 0666, temporary))  // the usual bits less the umask
+        return Failed(FileStep::CreateTemporary);
+    if (!WriteAll(temporary.fd.get(), bytes))
+        return Failed(FileStep::WriteTemporary);
+    if (!Flush(temporary))
+        return Failed(FileStep::FlushTemporary);
+    return PutInPlace(target, temporary, false);
+}
+
+// Fails unless the file has no other hard links: replacing it would cut them off.
+bool CheckNoOtherLinks(const struct stat& status)
+{
+    return status.st_nlink <= 1 || Failure(FileStep::HardLinked, 0);
+}
+
+// True when a file this process makes could be handed to the owner and group of status.
+bool CanKeepOwner(const struct stat& status)
+{
+    if (geteuid() == 0)
+        return true;
+    if (status.st_uid != geteuid())
+        return false;
+    if (status.st_gid == getegid())
+        return true;
+    std::vector<gid_t> groups(size_t(std::max(getgroups(0, nullptr), 0)));
+    groups.resize(size_t(std::max(getgroups(int(groups.size()), groups.data()), 0)));
+    return std::find(groups.begin(), groups.end(), status.st_gid) != groups.end();
+}
+
+// Locks the directory that target lives in against the other writers of this program,
+// for as long as lock stays open, waiting for them at most lockWait. The directory, not
+// the file: every write puts a new file in place, so a waiter locked on the file would
+// hold last write's file, chase the new one, and could be starved by a writer that
+// writes again and again. Where the directory cannot be read or locks are not
+// supported, goes on without a lock.
+bool LockDirectory(const FileTarget& target, Descriptor& lock)
+{
+    lock = Descriptor(openat(target.directory.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const auto deadline = Clock::now() + lockWait;
+    while (lock && flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return true;
+        if (Clock::now() > deadline)
+            return Failure(FileStep::Locked);
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
+
+enum class Opened { Present, Missing, Failed };
+
+// Opens the file that target names, as it is now.
+Opened OpenCurrent(const FileTarget& target, Descriptor& fd, struct stat& status)
+{
+    fd = OpenRegularFile(target);
+    if (fd && fstat(fd.get(), &status) == 0)
+        return Opened::Present;
+    if (errno == ENOENT)
+        return Opened::Missing;
+    // A link appeared under a name that was none when it was resolved.
+    if (errno == ELOOP)
+        Failure(FileStep::Changed, 0);
+    else
+        Failure(errno == EISDIR || errno == EINVAL ? FileStep::Inspect : FileStep::Read);
+    return Opened::Failed;
+}
+
+// Fails unless this process may write the file: like Win32, a read-only file is refused
+// even where renaming over it would be possible.
+bool CheckWritable(const FileTarget& target, const struct stat& status)
+{
+    if ((status.st_mode & 0222) != 0
+        && faccessat(target.directory.get(), target.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0)
+        return true;
+    return Failure(FileStep::Inspect, EACCES);
 }
 
 }  // namespace
 
-bool ReplaceFileAtomically(const std::string& hostPath, std::string_view bytes)
+bool RewriteFile(std::string_view dosPath, MissingFile missing, const FileChange& change)
 {
-    std::string target;
-    if (!ResolveTarget(hostPath, target))
-        return Failure(FileStep::Inspect);
-    struct stat original {};
-    bool exists = stat(target.c_str(), &original) == 0;
-    if (!exists && errno != ENOENT)
-        return Failure(FileStep::Inspect);
-    if (exists && !S_ISREG(original.st_mode)) {
-        errno = S_ISDIR(original.st_mode) ? EISDIR : EINVAL;
-        return Failure(FileStep::Inspect);
+    const std::optional<FileTarget> target = ResolveFileTarget(dosPath);
+    Descriptor lock;
+    if (!target || !LockDirectory(*target, lock))
+        return false;
+    RemoveStaleTemporaries(target->directory.get());
+    for (int attempt = 1;; ++attempt) {
+        Descriptor file;
+        struct stat read {};
+        const Opened opened = OpenCurrent(*target, file, read);
+        if (opened == Opened::Failed)
+            return false;
+        if (opened == Opened::Missing && missing == MissingFile::Fail)
+            return Failure(FileStep::Inspect, ENOENT);
+        std::string bytes;
+        if (opened == Opened::Present) {
+            if (!CheckNoOtherLinks(read) || !CheckWritable(*target, read))
+                return false;
+            if (!ReadWholeFile(file.get(), bytes))
+                return Failure(FileStep::Read);
+        }
+        std::string updated;
+        if (!change(bytes, updated))
+            return false;
+        if (opened == Opened::Present && updated == bytes)
+            return true;
+        const Outcome outcome = opened == Opened::Present ? ReplaceRead(*target, file.get(), read, updated)
+                                                          : CreateMissing(*target, updated);
+        if (outcome != Outcome::Changed)
+            return outcome == Outcome::Done;
+        if (attempt == changedFileAttempts)
+            return Failure(FileStep::Changed, 0);
     }
+}
 
-    // A new file gets the usual 0666 less the umask; an existing one its own bits later.
-    std::string directory = DirectoryOf(target);
-    RemoveStaleTemporaries(directory);
-    TemporaryFile temporary;
-    if (!CreateTemporary(directory, exists ? 0600 : 0666, temporary))
-        return Failure(FileStep::CreateTemporary);
-    if (!WriteAll(temporary.fd, bytes))
-        return Failure(FileStep::WriteTemporary);
-    if (exists && !CopyMetadata(target, original, temporary.fd))
-        return Failure(FileStep::Attributes);
-    if (!Flush(temporary))
-        return Failure(FileStep::FlushTemporary);
-    if (Injected(FileStep::Rename) || rename(temporary.path.c_str(), target.c_str()) != 0)
-        return Failure(FileStep::Rename);
-    temporary.renamed = true;
-    FlushDirectory(directory);
-    return true;
+bool CheckReplaceable(std::string_view dosPath)
+{
+    const std::optional<FileTarget> target = ResolveFileTarget(dosPath);
+    if (!target)
+        return false;
+    const Descriptor fd = OpenRegularFile(*target);
+    struct stat status {};
+    if (!fd || fstat(fd.get(), &status) != 0)
+        return Failure(FileStep::Inspect);
+    if (!CheckNoOtherLinks(status))
+        return false;
+    return CanKeepOwner(status) || Failure(FileStep::Owner, EPERM);
 }
 
 void FailAtomicStepForTesting(FileStep step, int code)
 {
     injectedCode.store(code);
     injectedStep.store(step);
+}
+
+void BeforeReplaceForTesting(std::function<void()> action)
+{
+    BeforeReplace() = std::move(action);
 }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,11 +52,12 @@ std::string HomeDirectory()
     return home;
 }
 
-// The host directory configured for a drive letter, or "" when none is configured.
+// The host directory configured for a drive letter, or "" when none is configured. A
+// drive variable that is set but empty maps the drive to nothing.
 std::string DriveDirectory(char letter)
 {
-    std::string mapped = Environment((std::string("VARNELLO_DRIVE_") + AsciiUpper(letter)).c_str());
-    if (!mapped.empty())
+    const std::string variable = std::string("VARNELLO_DRIVE_") + AsciiUpper(letter);
+    if (const char* mapped = std::getenv(variable.c_str()))
         return mapped;
     std::string prefix = Environment("WINEPREFIX");
     if (prefix.empty()) {
@@ -75,15 +77,19 @@ bool IsPlainFileName(std::string_view name)
     return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
-// The entry of directory that matches name as FAT would: the exact spelling when it
-// exists, otherwise the smallest case-insensitive match, otherwise name itself.
-std::string MatchInDirectory(const std::string& directory, std::string_view name)
+// The entry of the directory open at directory that matches name as FAT would: the exact
+// spelling when it exists, otherwise the smallest case-insensitive match, otherwise name.
+std::string MatchInDirectory(int directory, std::string_view name)
 {
     std::string best(name);
     bool found = false;
-    DIR* listing = opendir(directory.c_str());
-    if (!listing)
+    int fd = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!listing) {
+        if (fd >= 0)
+            close(fd);
         return best;
+    }
     while (const dirent* entry = readdir(listing)) {
         std::string_view candidate = entry->d_name;
         if (candidate == name) {
@@ -99,32 +105,154 @@ std::string MatchInDirectory(const std::string& directory, std::string_view name
     return best;
 }
 
-std::optional<std::string> Unresolved(int code)
+void Unresolved(int code)
 {
     SetLastFileError(FileStep::ResolvePath, code);
-    return std::nullopt;
+}
+
+struct DosName {
+    char letter;
+    std::string_view name;  // empty for the drive's root
+};
+
+// The drive letter and the file name of "X:\name"; nullopt when it is no such path.
+std::optional<DosName> ParseDosPath(std::string_view dosPath)
+{
+    if (dosPath.size() < 3 || dosPath[1] != ':' || dosPath[2] != '\\') {
+        Unresolved(EINVAL);
+        return std::nullopt;
+    }
+    const char letter = AsciiUpper(dosPath[0]);
+    const std::string_view name = dosPath.substr(3);
+    if (letter < 'A' || letter > 'Z' || (!name.empty() && !IsPlainFileName(name))) {
+        Unresolved(EINVAL);
+        return std::nullopt;
+    }
+    return DosName{letter, name};
+}
+
+// The drive's directory (through links, as a Wine prefix has them) and its host path.
+Descriptor OpenDriveDirectory(char letter, std::string& directory)
+{
+    directory = DriveDirectory(letter);
+    Descriptor drive;
+    if (!directory.empty())
+        drive = Descriptor(open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!drive)
+        Unresolved(!directory.empty() && errno == ENOTDIR ? ENOTDIR : ENODEV);
+    return drive;
+}
+
+std::optional<std::string> RealPath(const std::string& path)
+{
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return std::nullopt;
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+
+// Where the link name in the drive leads, when that is a place inside the drive.
+std::optional<FileTarget> FollowLinkInside(const Descriptor& drive, const std::string& directory,
+                                           const std::string& name)
+{
+    const std::optional<std::string> root = RealPath(directory);
+    const std::optional<std::string> file = root ? RealPath(directory + "/" + name) : std::nullopt;
+    if (!file) {
+        SetLastFileError(FileStep::Inspect, errno);
+        return std::nullopt;
+    }
+    const std::string inside = *root == "/" ? "/" : *root + "/";
+    if (!file->starts_with(inside)) {
+        SetLastFileError(FileStep::LinkOutside, 0);
+        return std::nullopt;
+    }
+    // Walk down from the drive's own descriptor, never through a link: a directory swapped
+    // for a link since realpath looked cannot lead the walk out of the drive.
+    std::string_view rest = std::string_view(*file).substr(inside.size());
+    Descriptor at(openat(drive.get(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (size_t slash = rest.find('/'); at && slash != std::string_view::npos; slash = rest.find('/')) {
+        const std::string component(rest.substr(0, slash));
+        at = Descriptor(openat(at.get(), component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        rest.remove_prefix(slash + 1);
+    }
+    if (!at) {
+        SetLastFileError(FileStep::Inspect, errno);
+        return std::nullopt;
+    }
+    return FileTarget{std::move(at), std::string(rest)};
 }
 
 }  // namespace
 
 std::optional<std::string> HostPath(std::string_view dosPath)
 {
-    if (dosPath.size() < 3 || dosPath[1] != ':' || dosPath[2] != '\\')
-        return Unresolved(EINVAL);
-    char letter = AsciiUpper(dosPath[0]);
-    if (letter < 'A' || letter > 'Z')
-        return Unresolved(EINVAL);
-    std::string_view name = dosPath.substr(3);
-    if (!name.empty() && !IsPlainFileName(name))
-        return Unresolved(EINVAL);
-
-    std::string directory = DriveDirectory(letter);
-    struct stat status {};
-    if (directory.empty() || stat(directory.c_str(), &status) != 0)
-        return Unresolved(ENODEV);
-    if (!S_ISDIR(status.st_mode))
-        return Unresolved(ENOTDIR);
-    if (name.empty())
+    const std::optional<DosName> parsed = ParseDosPath(dosPath);
+    if (!parsed)
+        return std::nullopt;
+    std::string directory;
+    const Descriptor drive = OpenDriveDirectory(parsed->letter, directory);
+    if (!drive)
+        return std::nullopt;
+    if (parsed->name.empty())
         return directory;
-    return directory + "/" + MatchInDirectory(directory, name);
+    return directory + "/" + MatchInDirectory(drive.get(), parsed->name);
+}
+
+std::optional<FileTarget> ResolveFileTarget(std::string_view dosPath)
+{
+    const std::optional<DosName> parsed = ParseDosPath(dosPath);
+    if (!parsed)
+        return std::nullopt;
+    if (parsed->name.empty()) {  // the drive's root is no file
+        Unresolved(EINVAL);
+        return std::nullopt;
+    }
+    std::string directory;
+    Descriptor drive = OpenDriveDirectory(parsed->letter, directory);
+    if (!drive)
+        return std::nullopt;
+    std::string name = MatchInDirectory(drive.get(), parsed->name);
+    struct stat entry {};
+    if (fstatat(drive.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(entry.st_mode))
+        return FileTarget{std::move(drive), std::move(name)};
+    return FollowLinkInside(drive, directory, name);
+}
+
+Descriptor OpenRegularFile(const FileTarget& target)
+{
+    struct stat status {};
+    if (fstatat(target.directory.get(), target.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return Descriptor();
+    // Looked at first, so that no device or FIFO is ever opened.
+    if (!S_ISREG(status.st_mode)) {
+        errno = S_ISDIR(status.st_mode) ? EISDIR : S_ISLNK(status.st_mode) ? ELOOP : EINVAL;
+        return Descriptor();
+    }
+    Descriptor fd(openat(target.directory.get(), target.name.c_str(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd && (fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode))) {
+        fd.reset();
+        errno = EINVAL;  // swapped for something else since the look
+    }
+    return fd;
+}
+
+bool ReadWholeFile(int fd, std::string& bytes)
+{
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return count == 0;
+        if (bytes.size() + size_t(count) > MaxFileSize) {
+            errno = EFBIG;
+            return false;
+        }
+        bytes.append(buffer, size_t(count));
+    }
 }

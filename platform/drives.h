@@ -1,16 +1,45 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/descriptor.h"
+
 // Maps a DOS path "X:\" or "X:\name" onto the host. Drive X is the directory named by
-// the environment variable VARNELLO_DRIVE_X, otherwise $WINEPREFIX/dosdevices/x:
-// (~/.wine when WINEPREFIX is unset). A name matches without regard to case, as on FAT;
-// a name that matches nothing keeps its spelling (so a new file can be created).
+// the environment variable VARNELLO_DRIVE_X when it is set (set but empty: no drive),
+// otherwise $WINEPREFIX/dosdevices/x: (~/.wine when WINEPREFIX is unset or empty). A
+// name matches without regard to case, as on FAT; a name that matches nothing keeps its
+// spelling (so a new file can be created).
 // Returns nullopt when the drive is unmapped or missing, or when the name is anything
 // but a single plain file name (no further separators, no "." or "..", no NUL); then
 // LastFileError() holds FileStep::ResolvePath with ENODEV (drive unmapped or missing),
 // ENOTDIR (mapped to something that is not a directory) or EINVAL (bad path or name).
-// "X:\" alone gives the drive's directory. An empty VARNELLO_DRIVE_X counts as unset.
+// "X:\" alone gives the drive's directory.
 std::optional<std::string> HostPath(std::string_view dosPath);
+
+// A file of a drive, reached through an open descriptor of the directory it lives in,
+// so that every step of a read or a write reaches that directory whatever is renamed
+// meanwhile. name is a single entry of it, no link when it was resolved (or missing).
+struct FileTarget {
+    Descriptor directory;
+    std::string name;
+};
+
+// Resolves "X:\name" once, as HostPath does. A link of that name is followed only while
+// it leads to a file inside the drive's directory (the drive's directory itself may be a
+// link); one leading elsewhere fails with FileStep::LinkOutside, a dangling one with
+// FileStep::Inspect. Other failures as HostPath.
+std::optional<FileTarget> ResolveFileTarget(std::string_view dosPath);
+
+// Opens the target for reading, never through a link and never blocking; only a regular
+// file is opened at all. An invalid descriptor with errno set otherwise (ENOENT, EISDIR
+// for a directory, EINVAL for anything else, ELOOP for a link).
+Descriptor OpenRegularFile(const FileTarget& target);
+
+// Far beyond any real msdos.sys; larger files are neither read nor written.
+inline constexpr size_t MaxFileSize = 16 * 1024 * 1024;
+
+// Reads the whole file from its start; false with errno (EFBIG beyond MaxFileSize).
+bool ReadWholeFile(int fd, std::string& bytes);

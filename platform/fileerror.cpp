@@ -19,6 +19,12 @@ const char* StepPhrase(FileStep step)
     case FileStep::FlushTemporary: return "The temporary file could not be flushed to disk";
     case FileStep::Rename: return "The temporary file could not replace the file";
     case FileStep::Attributes: return "The file attributes could not be read or changed";
+    case FileStep::LinkOutside: return "The file is a link that leads out of the drive's directory";
+    case FileStep::HardLinked:
+        return "The file has other hard links, which would no longer share its contents after a write";
+    case FileStep::Owner: return "A new copy of the file could not be given the file's owner and group";
+    case FileStep::Locked: return "Another program kept the file locked";
+    case FileStep::Changed: return "Another program changed or replaced the file while it was being written";
     }
     return "The file operation failed";
 }

@@ -15,6 +15,11 @@ enum class FileStep {
     FlushTemporary,
     Rename,           // renaming the temporary file over the target
     Attributes,       // reading or changing the attribute set
+    LinkOutside,      // the name is a link that leads out of the drive's directory
+    HardLinked,       // the file has other hard links, which a replace would cut off
+    Owner,            // a replacement could not be given the file's owner and group
+    Locked,           // another program kept the file locked
+    Changed,          // another program changed or replaced the file during the write
 };
 
 struct FileError {

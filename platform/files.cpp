@@ -1,13 +1,13 @@
 #include "platform/files.h"
 
 #include "platform/drives.h"
+#include "platform/descriptor.h"
 #include "platform/fileerror.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <linux/magic.h>
 #include <linux/msdos_fs.h>
 #include <string>
@@ -48,86 +48,82 @@ bool AttributeFailure()
     return false;
 }
 
-// Stats path through links; false with errno set unless it is a regular file.
-bool StatRegularFile(const std::string& path, struct stat& status)
+// Opens the file path names to read or change its attributes; invalid, with
+// LastFileError() set, unless it is a regular file reached inside its drive.
+Descriptor OpenForAttributes(const char* path)
 {
-    if (stat(path.c_str(), &status) != 0)
-        return false;
-    if (S_ISREG(status.st_mode))
-        return true;
-    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    return false;
+    const std::optional<FileTarget> target = ResolveFileTarget(path ? path : "");
+    if (!target)
+        return Descriptor();
+    Descriptor fd = OpenRegularFile(*target);
+    if (!fd)
+        AttributeFailure();
+    return fd;
 }
 
-// True (in onFat) when path lives on a FAT mount; false with errno when statfs fails.
-bool IsOnFatMount(const std::string& path, bool& onFat)
+// True (in onFat) when the file lives on a FAT mount; false with errno when fstatfs fails.
+bool IsOnFatMount(int fd, bool& onFat)
 {
     struct statfs volume {};
-    if (statfs(path.c_str(), &volume) != 0)
+    if (fstatfs(fd, &volume) != 0)
         return false;
     onFat = volume.f_type == MSDOS_SUPER_MAGIC;
     return true;
 }
 
-// Opens path for the FAT ioctls without blocking; -1 with errno unless it is a regular file.
-int OpenRegularForIoctl(const std::string& path)
+// The extended attribute's bytes as stored, or nullopt when there is none (errno says
+// whether that is only its absence: ENODATA, or ENOTSUP where none can be kept).
+std::optional<std::string> StoredDosAttribute(int fd)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    struct stat status {};
-    int code = 0;
-    if (fstat(fd, &status) != 0)
-        code = errno;
-    else if (!S_ISREG(status.st_mode))
-        code = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    if (code != 0) {
-        close(fd);
-        errno = code;
-        return -1;
+    for (;;) {
+        const ssize_t size = fgetxattr(fd, dosAttributeName, nullptr, 0);
+        if (size < 0)
+            return std::nullopt;
+        std::string value(size_t(size), '\0');
+        const ssize_t read = fgetxattr(fd, dosAttributeName, value.data(), value.size());
+        if (read >= 0) {
+            value.resize(size_t(read));
+            return value;
+        }
+        if (errno != ERANGE)  // grown since the size was asked: ask again
+            return std::nullopt;
     }
-    return fd;
-}
-
-// Runs one FAT attribute ioctl on path; false with errno on failure.
-bool FatAttributeIoctl(const std::string& path, unsigned long request, uint32_t& attributes)
-{
-    int fd = OpenRegularForIoctl(path);
-    if (fd < 0)
-        return false;
-    int result = ioctl(fd, request, &attributes);
-    int code = errno;
-    close(fd);
-    errno = code;
-    return result == 0;
 }
 
 // The set stored in the extended attribute ("0x7" style text); 0 when there is none.
 // Values in any other format (another program's) carry no attributes for us.
-bool ReadDosAttribute(const std::string& path, uint32_t& attributes)
+bool ReadDosAttribute(int fd, uint32_t& attributes)
 {
-    char text[64] = {};
-    ssize_t length = getxattr(path.c_str(), dosAttributeName, text, sizeof text - 1);
     attributes = 0;
-    if (length < 0)
-        return errno == ENODATA || errno == ENOTSUP || errno == ERANGE;
-    if (length < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+    const std::optional<std::string> text = StoredDosAttribute(fd);
+    if (!text)
+        return errno == ENODATA || errno == ENOTSUP;
+    if (text->size() < 3 || (*text)[0] != '0' || ((*text)[1] != 'x' && (*text)[1] != 'X'))
         return true;
-    attributes = uint32_t(std::strtoul(text + 2, nullptr, 16)) & xattrAttributes;
+    attributes = uint32_t(std::strtoul(text->c_str() + 2, nullptr, 16)) & xattrAttributes;
     return true;
 }
 
 // Stores the set in the extended attribute, or removes it when nothing needs keeping.
-bool WriteDosAttribute(const std::string& path, uint32_t attributes)
+bool WriteDosAttribute(int fd, uint32_t attributes)
 {
     if ((attributes & xattrAttributes) == 0) {
-        if (removexattr(path.c_str(), dosAttributeName) == 0)
+        if (fremovexattr(fd, dosAttributeName) == 0)
             return true;
         return errno == ENODATA || errno == ENOTSUP;
     }
     char text[16];
     int length = std::snprintf(text, sizeof text, "0x%x", unsigned(attributes));
-    return setxattr(path.c_str(), dosAttributeName, text, size_t(length), 0) == 0;
+    return fsetxattr(fd, dosAttributeName, text, size_t(length), 0) == 0;
+}
+
+// Puts the extended attribute back as it was stored (StoredDosAttribute).
+void RestoreDosAttribute(int fd, const std::optional<std::string>& stored)
+{
+    if (stored)
+        fsetxattr(fd, dosAttributeName, stored->data(), stored->size(), 0);
+    else
+        fremovexattr(fd, dosAttributeName);
 }
 
 // The mode with read-only applied: no write bit at all, or at least the owner's.
@@ -139,10 +135,10 @@ mode_t ModeWithReadOnly(mode_t mode, bool readOnly)
     return (mode & 0222) ? mode : (mode | S_IWUSR);
 }
 
-// Changes path's permission bits to mode unless they already are; false with errno.
-bool ChangeMode(const std::string& path, mode_t from, mode_t to)
+// Changes the file's permission bits to mode unless they already are; false with errno.
+bool ChangeMode(int fd, mode_t from, mode_t to)
 {
-    return from == to || chmod(path.c_str(), to) == 0;
+    return from == to || fchmod(fd, to) == 0;
 }
 
 }  // namespace
@@ -161,20 +157,20 @@ bool SetFileAttributesA(const char* path, uint32_t attributes)
     attributes &= knownAttributes;
     if (InjectedFailure())
         return AttributeFailure();
-    std::optional<std::string> host = HostPath(path ? path : "");
-    if (!host)
-        return false;
+    const Descriptor fd = OpenForAttributes(path);
     struct stat status {};
     bool onFat = false;
-    if (!StatRegularFile(*host, status) || !IsOnFatMount(*host, onFat))
+    if (!fd)
+        return false;
+    if (fstat(fd.get(), &status) != 0 || !IsOnFatMount(fd.get(), onFat))
         return AttributeFailure();
 
     if (onFat) {
         uint32_t stored = 0;
-        if (!FatAttributeIoctl(*host, FAT_IOCTL_GET_ATTRIBUTES, stored))
+        if (ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &stored) != 0)
             return AttributeFailure();
         stored = (stored & ~knownAttributes) | attributes;
-        if (!FatAttributeIoctl(*host, FAT_IOCTL_SET_ATTRIBUTES, stored))
+        if (ioctl(fd.get(), FAT_IOCTL_SET_ATTRIBUTES, &stored) != 0)
             return AttributeFailure();
         return true;
     }
@@ -184,15 +180,16 @@ bool SetFileAttributesA(const char* path, uint32_t attributes)
     mode_t original = status.st_mode & 07777;
     mode_t writable = ModeWithReadOnly(original, false);
     mode_t wanted = ModeWithReadOnly(original, attributes & FILE_ATTRIBUTE_READONLY);
-    if (!ChangeMode(*host, original, writable))
+    const std::optional<std::string> stored = StoredDosAttribute(fd.get());
+    if (!ChangeMode(fd.get(), original, writable))
         return AttributeFailure();
-    if (!WriteDosAttribute(*host, attributes)) {
+    if (!WriteDosAttribute(fd.get(), attributes) || !ChangeMode(fd.get(), writable, wanted)) {
+        // Undo what was done, so that a failure leaves the set as it was.
         AttributeFailure();
-        ChangeMode(*host, writable, original);
+        RestoreDosAttribute(fd.get(), stored);
+        ChangeMode(fd.get(), writable, original);
         return false;
     }
-    if (!ChangeMode(*host, writable, wanted))
-        return AttributeFailure();
     return true;
 }
 
@@ -204,25 +201,25 @@ void FailAttributeChangeForTesting(int nthCall, int code)
 
 uint32_t GetFileAttributesA(const char* path)
 {
-    std::optional<std::string> host = HostPath(path ? path : "");
-    if (!host)
-        return INVALID_FILE_ATTRIBUTES;
+    const Descriptor fd = OpenForAttributes(path);
     struct stat status {};
     bool onFat = false;
-    if (!StatRegularFile(*host, status) || !IsOnFatMount(*host, onFat)) {
+    if (!fd)
+        return INVALID_FILE_ATTRIBUTES;
+    if (fstat(fd.get(), &status) != 0 || !IsOnFatMount(fd.get(), onFat)) {
         AttributeFailure();
         return INVALID_FILE_ATTRIBUTES;
     }
 
     uint32_t attributes = 0;
     if (onFat) {
-        if (!FatAttributeIoctl(*host, FAT_IOCTL_GET_ATTRIBUTES, attributes)) {
+        if (ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &attributes) != 0) {
             AttributeFailure();
             return INVALID_FILE_ATTRIBUTES;
         }
         return attributes & knownAttributes;
     }
-    if (!ReadDosAttribute(*host, attributes)) {
+    if (!ReadDosAttribute(fd.get(), attributes)) {
         AttributeFailure();
         return INVALID_FILE_ATTRIBUTES;
     }

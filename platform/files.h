@@ -21,7 +21,9 @@ bool FileExists(const char* path);
 // removed when no hidden, system or archive remains). Clearing read-only gives the owner
 // write permission when nobody had it. Other bits of attributes are ignored.
 // Where extended attributes are unsupported, hidden, system and archive cannot be set.
-// Returns false (details in LastFileError()) when the set could not be stored.
+// The file is reached as ResolveFileTarget (drives.h) reaches it: a link out of the drive
+// is refused. Returns false (details in LastFileError()) when the set could not be
+// stored; then whatever part of it was stored has been undone.
 bool SetFileAttributesA(const char* path, uint32_t attributes);
 
 // Makes the n-th following call of SetFileAttributesA (1 = the next one) fail with code,

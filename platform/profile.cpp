@@ -7,15 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
-// Far beyond any real msdos.sys; larger files are refused rather than read whole.
-constexpr size_t maxProfileSize = 16 * 1024 * 1024;
 
 // One line of the file: its text is [begin, end), the next line starts at next.
 struct Line {
@@ -180,52 +175,34 @@ bool EndsUnterminated(std::string_view bytes)
     return bytes.size() > FirstLineStart(bytes) && bytes.back() != '\n' && bytes.back() != '\r';
 }
 
-// Reads a whole regular file without ever blocking on a FIFO or device; false with errno.
-bool ReadRegularFile(const std::string& path, std::string& bytes)
+// Reads the whole file; false when it is missing (LastFileError() clear) or cannot be
+// read (LastFileError() says why).
+bool ReadProfileFile(const char* fileName, std::string& bytes)
 {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0)
-        return false;
-    if (!S_ISREG(status.st_mode)) {
-        errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = fstat(fd, &status) == 0;
-    if (ok && !S_ISREG(status.st_mode)) {
-        errno = EINVAL;
-        ok = false;
-    }
-    bytes.clear();
-    char buffer[65536];
-    while (ok) {
-        ssize_t count = read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            ok = count == 0;
-            break;
-        }
-        if (bytes.size() + size_t(count) > maxProfileSize) {
-            errno = EFBIG;
-            ok = false;
-            break;
-        }
-        bytes.append(buffer, size_t(count));
-    }
-    int code = errno;
-    close(fd);
-    errno = code;
-    return ok;
+    const std::optional<FileTarget> target = ResolveFileTarget(fileName);
+    Descriptor fd = target ? OpenRegularFile(*target) : Descriptor();
+    if (fd && ReadWholeFile(fd.get(), bytes))
+        return true;
+    if (target)
+        SetLastFileError(fd || errno == EACCES ? FileStep::Read : FileStep::Inspect, errno);
+    const FileError error = LastFileError();
+    if (error.step == FileStep::ResolvePath || error.code == ENOENT)
+        ClearLastFileError();
+    return false;
 }
 
-// Records errno as the failure of step; returns 0, the profile writer's failure.
-int WriteFailure(FileStep step)
+int WriteProfileString(const char* section, const char* key, const char* value, const char* fileName,
+                       MissingFile missing)
 {
-    SetLastFileError(step, errno);
-    return 0;
+    if (!section || !key || !value || !fileName || !IsWritableProfileEntry(section, key, value)) {
+        SetLastFileError(FileStep::None, EINVAL);
+        return 0;
+    }
+    return RewriteFile(fileName, missing, [&](std::string_view current, std::string& updated) {
+        updated = WithProfileValue(current, section, key, value);
+        // A file the reader would refuse is not written either.
+        return updated.size() <= MaxFileSize || (SetLastFileError(FileStep::WriteTemporary, EFBIG), false);
+    });
 }
 
 }  // namespace
@@ -318,11 +295,9 @@ int32_t ProfileInt(std::string_view text)
 uint32_t GetPrivateProfileIntA(const char* section, const char* key, int32_t defaultValue,
                                const char* fileName)
 {
-    if (!section || !key || !fileName)
-        return uint32_t(defaultValue);
-    std::optional<std::string> host = HostPath(fileName);
+    ClearLastFileError();
     std::string bytes;
-    if (!host || !ReadRegularFile(*host, bytes))
+    if (!section || !key || !fileName || !ReadProfileFile(fileName, bytes))
         return uint32_t(defaultValue);
     std::optional<std::string_view> value = FindProfileValue(bytes, section, key);
     if (!value || value->empty())
@@ -333,40 +308,11 @@ uint32_t GetPrivateProfileIntA(const char* section, const char* key, int32_t def
 int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                const char* fileName)
 {
-    if (!section || !key || !value || !fileName || !IsWritableProfileEntry(section, key, value)) {
-        SetLastFileError(FileStep::None, EINVAL);
-        return 0;
-    }
-    std::optional<std::string> host = HostPath(fileName);
-    if (!host)
-        return 0;
+    return WriteProfileString(section, key, value, fileName, MissingFile::Create);
+}
 
-    struct stat status {};
-    bool exists = stat(host->c_str(), &status) == 0;
-    if (!exists && errno != ENOENT)
-        return WriteFailure(FileStep::Inspect);
-    std::string bytes;
-    if (exists) {
-        if (!S_ISREG(status.st_mode)) {
-            errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-            return WriteFailure(FileStep::Inspect);
-        }
-        // Like Win32, a read-only file is refused even though we could rename over it.
-        if ((status.st_mode & 0222) == 0
-            || faccessat(AT_FDCWD, host->c_str(), W_OK, AT_EACCESS) != 0) {
-            errno = EACCES;
-            return WriteFailure(FileStep::Inspect);
-        }
-        if (!ReadRegularFile(*host, bytes))
-            return WriteFailure(FileStep::Read);
-    }
-    std::string updated = WithProfileValue(bytes, section, key, value);
-    if (exists && updated == bytes)
-        return 1;
-    // A file the reader would refuse is not written either.
-    if (updated.size() > maxProfileSize) {
-        SetLastFileError(FileStep::WriteTemporary, EFBIG);
-        return 0;
-    }
-    return ReplaceFileAtomically(*host, updated) ? 1 : 0;
+int WriteExistingProfileString(const char* section, const char* key, const char* value,
+                               const char* fileName)
+{
+    return WriteProfileString(section, key, value, fileName, MissingFile::Fail);
 }

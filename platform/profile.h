@@ -7,11 +7,19 @@
 // being written stays as it was.
 
 // The key's value read as an integer; defaultValue when the file, the section or
-// the key is missing or the value is empty.
+// the key is missing or the value is empty. When the file exists but cannot be read
+// (no permission, too large, a link out of its drive, an I/O error) it also gives
+// defaultValue, and LastFileError() says why; otherwise LastFileError() is clear.
 uint32_t GetPrivateProfileIntA(const char* section, const char* key, int32_t defaultValue,
                                const char* fileName);
 
-// Puts value into key of section, replacing the file atomically. Nonzero on success;
-// on failure the file is unchanged and LastFileError() says which step failed.
+// Puts value into key of section, replacing the file atomically (RewriteFile in
+// atomicfile.h); a missing file is created. Nonzero on success; on failure the file is
+// unchanged and LastFileError() says which step failed.
 int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                               const char* fileName);
+
+// The same, but only ever replaces an existing file: a missing one is a failure
+// (FileStep::Inspect, ENOENT), and nothing is created.
+int WriteExistingProfileString(const char* section, const char* key, const char* value,
                                const char* fileName);

@@ -185,12 +185,13 @@ TEST(BadInput, NamesThatAreNoPlainFileAreRefusedWithoutBlocking)
         const char* name;
         std::function<bool()> make;
         int code;
+        FileStep step = FileStep::Inspect;
     } cases[] = {
         {"directory", [&] { return mkdir(path.c_str(), 0755) == 0; }, EISDIR},
         {"FIFO", [&] { return mkfifo(path.c_str(), 0644) == 0; }, EINVAL},
         {"FIFO with a reader waiting",
          [&] { return mkfifo(path.c_str(), 0644) == 0; }, EINVAL},
-        {"link to /dev/null", [&] { return symlink("/dev/null", path.c_str()) == 0; }, EINVAL},
+        {"link to /dev/null", [&] { return symlink("/dev/null", path.c_str()) == 0; }, 0, FileStep::LinkOutside},
         {"character device", [&] { return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; }, EINVAL},
         {"link to a directory", [&] { return mkdir(drive.hostPath("d").c_str(), 0755) == 0
                                              && symlink("d", path.c_str()) == 0; }, EISDIR},
@@ -216,7 +217,8 @@ TEST(BadInput, NamesThatAreNoPlainFileAreRefusedWithoutBlocking)
         }
         const struct stat before = LinkStatusOf(path);
         const int code = c.code;
-        const ChildResult result = RunInChild([code] {
+        const FileStep step = c.step;
+        const ChildResult result = RunInChild([code, step] {
             if (GetPrivateProfileIntA("Options", "BootGUI", Missing, MsdosSys) != uint32_t(Missing))
                 return false;
             if (FileExists(MsdosSys))
@@ -224,7 +226,7 @@ TEST(BadInput, NamesThatAreNoPlainFileAreRefusedWithoutBlocking)
             if (WritePrivateProfileStringA("Options", "BootGUI", "1", MsdosSys) != 0)
                 return false;
             FileError error = LastFileError();
-            return error.step == FileStep::Inspect && error.code == code;
+            return error.step == step && error.code == code;
         });
         if (reader > 0) {
             kill(reader, SIGKILL);
@@ -272,36 +274,101 @@ TEST(BadInput, AFileOfAnotherOwnerKeepsItsOwnerOrIsRefused)
     const std::string path = drive.hostPath("msdos.sys");
     const std::string bytes = "[Options]\r\nBootGUI=1\r\n";
     ASSERT_EQ(chmod(drive.dir().c_str(), 0777), 0);
-
-    // Root writes a file of nobody's: the new file is nobody's too, with the same mode.
-    drive.write("msdos.sys", bytes);
-    ASSERT_EQ(chown(path.c_str(), NobodyId, NobodyId), 0);
-    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    ASSERT_EQ(WritePrivateProfileStringA("Options", "BootGUI", "0", MsdosSys), 1) << Describe(LastFileError());
-    struct stat status = LinkStatusOf(path);
-    EXPECT_EQ(status.st_uid, NobodyId);
-    EXPECT_EQ(status.st_gid, NobodyId);
-    EXPECT_EQ(status.st_mode & 07777, 0640u);
-    EXPECT_EQ(drive.read("msdos.sys"), "[Options]\r\nBootGUI=0\r\n");
-
-    // Nobody may not write root's file, though it could rename over it in this directory.
-    drive.write("msdos.sys", bytes);
-    ASSERT_EQ(chown(path.c_str(), 0, 0), 0);
-    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
-    {
-        AsUser nobody(NobodyId);
-        ASSERT_TRUE(nobody.active());
-        EXPECT_EQ(WritePrivateProfileStringA("Options", "BootGUI", "0", MsdosSys), 0);
-        EXPECT_EQ(LastFileError().step, FileStep::Inspect);
-        EXPECT_EQ(LastFileError().code, EACCES);
-        EXPECT_FALSE(SetFileAttributesA(MsdosSys, 0x27));
-        EXPECT_EQ(LastFileError().step, FileStep::Attributes);
+    const struct {
+        const char* name;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        bool asNobody;
+        FileStep refused;  // None: written
+        int code;
+    } cases[] = {
+        {"root writes nobody's file, which stays nobody's", NobodyId, NobodyId, 0640, false, FileStep::None, 0},
+        // Nobody could rename over root's file in this directory, but may not write it.
+        {"nobody, root's read-only file", 0, 0, 0644, true, FileStep::Inspect, EACCES},
+        // Nobody may write these, but a new copy would be nobody's.
+        {"nobody, root's 0666 file", 0, 0, 0666, true, FileStep::Owner, EPERM},
+        {"nobody, root's file writable by nobody's group", 0, NobodyId, 0664, true, FileStep::Owner, EPERM},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        drive.write("msdos.sys", bytes);
+        ASSERT_EQ(chown(path.c_str(), c.owner, c.group), 0);
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        {
+            std::optional<AsUser> nobody;
+            if (c.asNobody)
+                nobody.emplace(NobodyId);
+            const bool written = WritePrivateProfileStringA("Options", "BootGUI", "0", MsdosSys) == 1;
+            EXPECT_EQ(written ? FileStep::None : LastFileError().step, c.refused);
+            EXPECT_EQ(written ? 0 : LastFileError().code, c.code);
+            EXPECT_EQ(CheckReplaceable(MsdosSys), !c.asNobody);
+            if (c.asNobody) {
+                EXPECT_FALSE(SetFileAttributesA(MsdosSys, 0x27));
+            }
+        }
+        EXPECT_EQ(drive.read("msdos.sys"), c.refused == FileStep::None ? "[Options]\r\nBootGUI=0\r\n" : bytes);
+        const struct stat status = LinkStatusOf(path);
+        EXPECT_EQ(status.st_uid, c.owner);
+        EXPECT_EQ(status.st_gid, c.group);
+        EXPECT_EQ(status.st_mode & 07777, c.mode);
+        EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
     }
-    EXPECT_EQ(drive.read("msdos.sys"), bytes);
-    status = LinkStatusOf(path);
-    EXPECT_EQ(status.st_uid, 0u);
-    EXPECT_EQ(status.st_mode & 07777, 0644u);
-    EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
+}
+
+// A link named msdos.sys is followed only while it stays inside the drive's directory
+// (which may itself be a link, as in a Wine prefix); a file with other hard links is
+// never replaced, which would cut them off.
+TEST(UnsafeInput, LinksAreFollowedOnlyInsideTheDrive)
+{
+    TempDrive outer('O');
+    fs::create_directories(outer.hostPath("prefix/drive_c/boot"));
+    fs::create_directory_symlink("drive_c", outer.hostPath("prefix/c:"));
+    fs::create_directory_symlink("../..", outer.hostPath("prefix/drive_c/up"));
+    ScopedEnv mapped("VARNELLO_DRIVE_C", outer.hostPath("prefix/c:"));
+    const std::string link = outer.hostPath("prefix/drive_c/msdos.sys");
+    const std::string bytes = "[Options]\r\nBootGUI=1\r\n";
+    const struct {
+        std::string target;
+        bool followed;
+    } cases[] = {
+        {"./boot/../boot/MSDOS.SYS", true},
+        {outer.hostPath("prefix/c:/boot/MSDOS.SYS"), true},
+        {"../../outside.sys", false},
+        {outer.hostPath("outside.sys"), false},
+        {"up/outside.sys", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        outer.write("prefix/drive_c/boot/MSDOS.SYS", bytes);
+        outer.write("outside.sys", bytes);
+        fs::remove(link);
+        fs::create_symlink(c.target, link);
+        const struct stat outside = LinkStatusOf(outer.hostPath("outside.sys"));
+
+        EXPECT_EQ(ReadInt("BootGUI"), c.followed ? 1 : Missing);
+        EXPECT_EQ(WritePrivateProfileStringA("Options", "BootGUI", "0", MsdosSys), c.followed ? 1 : 0);
+        if (!c.followed) {
+            EXPECT_EQ(LastFileError().step, FileStep::LinkOutside);
+        }
+        EXPECT_EQ(SetFileAttributesA(MsdosSys, 7), c.followed);
+        EXPECT_EQ(CheckReplaceable(MsdosSys), c.followed);
+
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(outer.read("prefix/drive_c/boot/MSDOS.SYS"), c.followed ? "[Options]\r\nBootGUI=0\r\n" : bytes);
+        EXPECT_EQ(outer.read("outside.sys"), bytes);
+        EXPECT_EQ(LinkStatusOf(outer.hostPath("outside.sys")).st_ctim.tv_nsec, outside.st_ctim.tv_nsec);
+        SetFileAttributesA(MsdosSys, 0);
+    }
+
+    fs::remove(link);
+    outer.write("prefix/drive_c/msdos.sys", bytes);
+    fs::create_hard_link(link, outer.hostPath("twin.sys"));
+    EXPECT_EQ(WritePrivateProfileStringA("Options", "BootGUI", "0", MsdosSys), 0);
+    EXPECT_EQ(LastFileError().step, FileStep::HardLinked);
+    EXPECT_FALSE(CheckReplaceable(MsdosSys));
+    EXPECT_EQ(LinkStatusOf(link).st_nlink, 2u);
+    EXPECT_EQ(outer.read("twin.sys"), bytes);
 }
 
 // Whatever the command line says, the program only ever reaches a drive root.

@@ -73,10 +73,14 @@ TEST(HostPath, FallsBackToWineDosDevices)
     fs::create_directory_symlink("../drive_c", prefix.hostPath("dosdevices/c:"));
     prefix.write("drive_c/MSDOS.SYS", "x");
 
-    ScopedEnv mapped("VARNELLO_DRIVE_C", "");  // empty counts as unset
+    ScopedEnv unmapped("VARNELLO_DRIVE_C", std::nullopt);
     ScopedEnv wine("WINEPREFIX", prefix.dir());
     EXPECT_EQ(HostPath("c:\\msdos.sys"), prefix.hostPath("dosdevices/c:/MSDOS.SYS"));
     EXPECT_EQ(HostPath("D:\\msdos.sys"), std::nullopt);
+
+    ScopedEnv empty("VARNELLO_DRIVE_C", "");  // set but empty: no drive, not the prefix's
+    EXPECT_EQ(HostPath("c:\\msdos.sys"), std::nullopt);
+    EXPECT_EQ(LastFileError().code, ENODEV);
 }
 
 TEST(HostPath, WithoutWinePrefixUsesDotWineInHome)

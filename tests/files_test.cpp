@@ -2,6 +2,7 @@
 #include "platform/fileerror.h"
 #include "platform/files.h"
 #include "platform/version.h"
+#include "safetykit.h"
 #include "scopedenv.h"
 #include "tempdrive.h"
 
@@ -32,18 +33,6 @@ std::string DosAttribute(const std::string& path)
     char value[64];
     ssize_t size = getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value);
     return size < 0 ? "(none)" : std::string(value, size_t(size));
-}
-
-// Names of temporary files left in dir.
-std::vector<std::string> TemporaryFiles(const std::string& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        std::string name = entry.path().filename().string();
-        if (name.starts_with("VRNL") && name.ends_with(".TMP"))
-            names.push_back(name);
-    }
-    return names;
 }
 
 }  // namespace
@@ -120,28 +109,43 @@ TEST(FileAttributes, ReadOnlyIsTheWritePermissionBits)
 TEST(FileAttributes, AnOrdinaryOwnerCanChangeAReadOnlyFile)
 {
     // Without privileges the extended attribute of a read-only file cannot change, so
-    // the order of the steps matters; root would not notice, hence the unprivileged child.
+    // the order of the steps matters; root would not notice, hence the user nobody.
     TempDrive drive('C');
     drive.write("msdos.sys", "x");
-    const uid_t nobody = 65534;
+    std::optional<AsUser> nobody;
     if (geteuid() == 0) {
-        ASSERT_EQ(chown(drive.dir().c_str(), nobody, nobody), 0);
-        ASSERT_EQ(chown(drive.hostPath("msdos.sys").c_str(), nobody, nobody), 0);
+        ASSERT_EQ(chown(drive.dir().c_str(), NobodyId, NobodyId), 0);
+        ASSERT_EQ(chown(drive.hostPath("msdos.sys").c_str(), NobodyId, NobodyId), 0);
+        nobody.emplace(NobodyId);
+        ASSERT_TRUE(nobody->active());
     }
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (geteuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0))
-            _exit(2);
-        for (uint32_t set : {0x27u, 1u, 0x27u, 0u, 7u, 0x20u}) {
-            if (!SetFileAttributesA("C:\\msdos.sys", set) || GetFileAttributesA("C:\\msdos.sys") != set)
-                _exit(1);
-        }
-        _exit(0);
+    for (uint32_t set : {0x27u, 1u, 0x27u, 0u, 7u, 0x20u}) {
+        EXPECT_TRUE(SetFileAttributesA("C:\\msdos.sys", set)) << set;
+        EXPECT_EQ(GetFileAttributesA("C:\\msdos.sys"), set);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(FileAttributes, AChangeThatFailsPartWayIsUndone)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand the file to another user";
+    // Nobody may write root's 0666 file, so it may store the extended attribute, but it
+    // may not change the permission bits: what it stored must go back.
+    TempDrive drive('C');
+    chmod(drive.dir().c_str(), 0755);
+    drive.write("msdos.sys", "x");
+    const std::string path = drive.hostPath("msdos.sys");
+    chmod(path.c_str(), 0666);
+    ASSERT_EQ(setxattr(path.c_str(), "user.DOSATTRIB", "0x20", 4, 0), 0);
+    {
+        AsUser nobody(NobodyId);
+        ASSERT_TRUE(nobody.active());
+        EXPECT_FALSE(SetFileAttributesA("C:\\msdos.sys", 7));
+        EXPECT_EQ(LastFileError().step, FileStep::Attributes);
+        EXPECT_EQ(LastFileError().code, EPERM);
+    }
+    EXPECT_EQ(DosAttribute(path), "0x20");
+    EXPECT_EQ(ModeOf(path), 0666u);
 }
 
 TEST(FileAttributes, ForeignAttributeValuesCarryNothing)
@@ -209,6 +213,14 @@ TEST(PlatformVersion, StandsInForWindows95UnlessTestsSayOtherwise)
 class AtomicReplace : public testing::Test {
 protected:
     void TearDown() override { FailAtomicStepForTesting(FileStep::None); }
+    // Gives the file these contents through a rewrite, creating it when missing.
+    static bool Replace(const char* dosPath, const std::string& bytes, MissingFile missing = MissingFile::Create)
+    {
+        return RewriteFile(dosPath, missing, [&](std::string_view, std::string& updated) {
+            updated = bytes;
+            return true;
+        });
+    }
     TempDrive drive{'C'};
 };
 
@@ -225,7 +237,7 @@ TEST_F(AtomicReplace, KeepsPermissionsOwnerAndDosAttributes)
     struct stat before {};
     stat(path.c_str(), &before);
 
-    ASSERT_TRUE(ReplaceFileAtomically(path, "new")) << Describe(LastFileError());
+    ASSERT_TRUE(Replace("C:\\msdos.sys", "new")) << Describe(LastFileError());
     struct stat after {};
     stat(path.c_str(), &after);
     EXPECT_EQ(drive.read("msdos.sys"), "new");
@@ -234,7 +246,7 @@ TEST_F(AtomicReplace, KeepsPermissionsOwnerAndDosAttributes)
     EXPECT_EQ(after.st_uid, root ? 1234u : before.st_uid);
     EXPECT_EQ(after.st_gid, root ? 5678u : before.st_gid);
     EXPECT_EQ(DosAttribute(path), "0x26");
-    EXPECT_TRUE(TemporaryFiles(drive.dir()).empty());
+    EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
 }
 
 TEST_F(AtomicReplace, ReplacesWhatASymlinkLeadsToAndKeepsTheLink)
@@ -242,26 +254,28 @@ TEST_F(AtomicReplace, ReplacesWhatASymlinkLeadsToAndKeepsTheLink)
     fs::create_directory(drive.hostPath("real"));
     drive.write("real/MSDOS.SYS", "old");
     fs::create_symlink("real/MSDOS.SYS", drive.hostPath("msdos.sys"));
-    ASSERT_TRUE(ReplaceFileAtomically(drive.hostPath("msdos.sys"), "new"));
+    ASSERT_TRUE(Replace("C:\\msdos.sys", "new"));
     EXPECT_TRUE(fs::is_symlink(drive.hostPath("msdos.sys")));
     EXPECT_EQ(drive.read("real/MSDOS.SYS"), "new");
-    EXPECT_TRUE(TemporaryFiles(drive.dir()).empty());
-    EXPECT_TRUE(TemporaryFiles(drive.hostPath("real")).empty());
+    EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
+    EXPECT_TRUE(TemporaryFilesIn(drive.hostPath("real")).empty());
 }
 
-TEST_F(AtomicReplace, CreatesAMissingFileButNotThroughADanglingLink)
+TEST_F(AtomicReplace, CreatesAMissingFileOnlyWhenAskedAndNeverThroughADanglingLink)
 {
-    ASSERT_TRUE(ReplaceFileAtomically(drive.hostPath("new.ini"), "x"));
+    ASSERT_TRUE(Replace("C:\\new.ini", "x"));
     EXPECT_EQ(drive.read("new.ini"), "x");
 
+    EXPECT_FALSE(Replace("C:\\other.ini", "x", MissingFile::Fail));
+    EXPECT_EQ(LastFileError().step, FileStep::Inspect);
+    EXPECT_EQ(LastFileError().code, ENOENT);
+    EXPECT_FALSE(fs::exists(drive.hostPath("other.ini")));
+
     fs::create_symlink("nowhere", drive.hostPath("dangle"));
-    EXPECT_FALSE(ReplaceFileAtomically(drive.hostPath("dangle"), "x"));
+    EXPECT_FALSE(Replace("C:\\dangle", "x"));
     EXPECT_EQ(LastFileError().step, FileStep::Inspect);
     EXPECT_FALSE(fs::exists(drive.hostPath("nowhere")));
-
-    EXPECT_FALSE(ReplaceFileAtomically(drive.hostPath("nodir/x"), "x"));
-    EXPECT_EQ(LastFileError().step, FileStep::CreateTemporary);
-    EXPECT_EQ(LastFileError().code, ENOENT);
+    EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
 }
 
 TEST_F(AtomicReplace, EveryFailingStepLeavesTheTargetUntouched)
@@ -273,18 +287,17 @@ TEST_F(AtomicReplace, EveryFailingStepLeavesTheTargetUntouched)
         drive.write("msdos.sys", "old\r\n");
         chmod(path.c_str(), 0600);
         FailAtomicStepForTesting(step, ENOSPC);
-        EXPECT_FALSE(ReplaceFileAtomically(path, "new contents\r\n"));
+        EXPECT_FALSE(Replace("C:\\msdos.sys", "new contents\r\n"));
         EXPECT_EQ(LastFileError().step, step);
         EXPECT_EQ(LastFileError().code, ENOSPC);
         EXPECT_EQ(drive.read("msdos.sys"), "old\r\n");
         EXPECT_EQ(ModeOf(path), 0600u);
-        EXPECT_TRUE(TemporaryFiles(drive.dir()).empty());
+        EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
     }
 }
 
 TEST_F(AtomicReplace, AFullDiskIsAWriteFailure)
 {
-    const std::string path = drive.hostPath("msdos.sys");
     drive.write("msdos.sys", "old\r\n");
     // A child process with a 4 KiB file size limit stands in for a full disk.
     pid_t child = fork();
@@ -293,7 +306,7 @@ TEST_F(AtomicReplace, AFullDiskIsAWriteFailure)
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{4096, 4096};
         setrlimit(RLIMIT_FSIZE, &limit);
-        bool replaced = ReplaceFileAtomically(path, std::string(100000, 'x'));
+        bool replaced = Replace("C:\\msdos.sys", std::string(100000, 'x'));
         FileError error = LastFileError();
         _exit(!replaced && error.step == FileStep::WriteTemporary && error.code == EFBIG ? 0 : 1);
     }
@@ -301,5 +314,5 @@ TEST_F(AtomicReplace, AFullDiskIsAWriteFailure)
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(drive.read("msdos.sys"), "old\r\n");
-    EXPECT_TRUE(TemporaryFiles(drive.dir()).empty());
+    EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
 }

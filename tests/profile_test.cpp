@@ -2,6 +2,7 @@
 #include "platform/fileerror.h"
 #include "platform/inifile.h"
 #include "platform/profile.h"
+#include "safetykit.h"
 #include "tempdrive.h"
 
 #include <climits>
@@ -16,22 +17,6 @@ using namespace std::string_literals;
 namespace {
 
 const char* const bom = "\xEF\xBB\xBF";
-
-ino_t InodeOf(const std::string& path)
-{
-    struct stat status {};
-    stat(path.c_str(), &status);
-    return status.st_ino;
-}
-
-bool HasTemporaryFiles(const std::string& dir)
-{
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        if (entry.path().filename().string().starts_with("VRNL"))
-            return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -239,11 +224,11 @@ TEST(ProfileWrite, WritesTheFileInPlaceOfItsOldSelf)
     expected.replace(expected.find("BootGUI=1"), 9, "BootGUI=0\r\nLogo=1");
     EXPECT_EQ(drive.read("MSDOS.SYS"), expected);
     EXPECT_FALSE(fs::exists(drive.hostPath("msdos.sys")));  // no second file by another case
-    EXPECT_FALSE(HasTemporaryFiles(drive.dir()));
+    EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
 
-    ino_t inode = InodeOf(drive.hostPath("MSDOS.SYS"));
+    ino_t inode = LinkStatusOf(drive.hostPath("MSDOS.SYS")).st_ino;
     ASSERT_EQ(WritePrivateProfileStringA("Options", "Logo", "1", "C:\\msdos.sys"), 1);
-    EXPECT_EQ(InodeOf(drive.hostPath("MSDOS.SYS")), inode);  // nothing to change: not rewritten
+    EXPECT_EQ(LinkStatusOf(drive.hostPath("MSDOS.SYS")).st_ino, inode);  // nothing to change: not rewritten
 }
 
 TEST(ProfileWrite, CreatesAMissingFileWithCrLf)
@@ -311,5 +296,5 @@ TEST(ProfileWrite, AFailedReplaceIsReportedAndChangesNothing)
     EXPECT_EQ(Describe(LastFileError()),
               "A temporary file could not be created beside the file: Permission denied");
     EXPECT_EQ(drive.read("msdos.sys"), "[Options]\r\nA=1\r\n");
-    EXPECT_FALSE(HasTemporaryFiles(drive.dir()));
+    EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
 }

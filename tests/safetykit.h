@@ -2,9 +2,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <grp.h>
+#include <random>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -16,6 +19,16 @@
 // Helpers for the tests of what happens to msdos.sys under bad input and failures.
 
 inline constexpr uid_t NobodyId = 65534;
+
+// The seed of a randomised test: VARNELLO_TEST_SEED when set (to replay a run), else a
+// fresh one. Printed either way, so that a failure can be replayed.
+inline unsigned TestSeed()
+{
+    const char* given = std::getenv("VARNELLO_TEST_SEED");
+    const unsigned seed = given ? unsigned(std::strtoul(given, nullptr, 10)) : std::random_device{}();
+    std::printf("seed %u (replay with VARNELLO_TEST_SEED=%u)\n", seed, seed);
+    return seed;
+}
 
 // Names of the writer's temporary files (VRNL*.TMP) in dir.
 inline std::vector<std::string> TemporaryFilesIn(const std::string& dir)

@@ -31,6 +31,7 @@ protected:
     {
         FailAtomicStepForTesting(FileStep::None);
         FailAttributeChangeForTesting(0);
+        BeforeReplaceForTesting({});
         delete window.data();
     }
 
