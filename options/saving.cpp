@@ -4,6 +4,7 @@
 
 #include "app/startup.h"
 #include "editor/vrnl.h"
+#include "platform/atomicfile.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/ui.h"
@@ -13,13 +14,15 @@ std::optional<BootWriteFailure> WriteBootOptions(const BootOptions& options, con
     using Stage = BootWriteFailure::Stage;
     if (!FileExists(fileName.c_str()))
         return BootWriteFailure{Stage::FileMissing, FileError{FileStep::Inspect, ENOENT}};
+    if (!CheckReplaceable(fileName))
+        return BootWriteFailure{Stage::Refused, LastFileError()};
     if (!SetFileAttributesA(fileName.c_str(), 0))
         return BootWriteFailure{Stage::ClearAttributes, LastFileError()};
     int written = 0;
     for (int index : WritingOrder) {
         const OptionKey& option = ReadingOrder[index];
         const std::string value = option.flag ? ValueText(options.*option.flag) : ValueText(options.*option.number);
-        if (!WritePrivateProfileStringA(OptionsSection, option.key, value.c_str(), fileName.c_str()))
+        if (!WriteExistingProfileString(OptionsSection, option.key, value.c_str(), fileName.c_str()))
             return BootWriteFailure{Stage::WriteKey, LastFileError(), option.key, written};
         ++written;
     }
@@ -47,6 +50,9 @@ QString NotWrittenText(const BootWriteFailure& failure, const QString& file)
         return QStringLiteral("%1 is no longer there.\r\nThe configuration was not written, and no new file was "
                               "created.")
             .arg(file);
+    case Stage::Refused:
+        return QStringLiteral("The configuration was not written to %1, and nothing was changed.\r\n%2")
+            .arg(file, Reason(failure.error));
     case Stage::ClearAttributes:
         return QStringLiteral("The configuration was not written to %1: its attributes could not be cleared.\r\n%2")
             .arg(file, Reason(failure.error));
@@ -80,8 +86,9 @@ bool VRNL::SaveOnClose(bool endingSession)
     if (answer == MsgAnswer::Yes) {
         if (const auto failure = WriteBootOptions(Options, fileName)) {
             QString text = NotWrittenText(*failure, file);
-            // Never create the file just to give it attributes.
-            if (FileExists(fileName.c_str()) && !SetFileAttributesA(fileName.c_str(), BootFileAttributes))
+            // Never create the file just to give it attributes, nor touch one that was refused.
+            if (failure->stage != BootWriteFailure::Stage::Refused && FileExists(fileName.c_str())
+                && !SetFileAttributesA(fileName.c_str(), BootFileAttributes))
                 text += QStringLiteral("\r\n%1 could not be made read-only, hidden and system again.").arg(file);
             // The values stay in the window for another try, unless the session is ending.
             if (!endingSession)

@@ -34,13 +34,20 @@ const std::string Padding =
     ";xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\r\n";
 const std::string Msdos = Paths + Options + Padding;
 
+// True when the same file is there, with nothing written to it and no attribute changed.
+bool Untouched(const struct stat& before, const struct stat& after)
+{
+    return after.st_ino == before.st_ino && after.st_ctim.tv_sec == before.st_ctim.tv_sec
+           && after.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
+}
+
 class SaveFaults : public SaveFixture {
 protected:
     // Writes msdos.sys, loads the main window on it and changes BootMenu, so that Yes has
     // something to write.
-    void Open(const std::string& bytes)
+    void Open(const std::string& bytes, uint32_t attributes = BootFileAttributes)
     {
-        SaveFixture::Open(bytes);
+        SaveFixture::Open(bytes, attributes);
         window->Check[1]->click();
         boxes.shown.clear();
     }
@@ -50,6 +57,14 @@ protected:
     {
         boxes.answer(MsgAnswer::Yes);
         return window->SaveOnClose(false);
+    }
+
+    // The same, answered by the user nobody.
+    bool SaveWithYesAsNobody()
+    {
+        AsUser nobody(NobodyId);
+        EXPECT_TRUE(nobody.active());
+        return SaveWithYes();
     }
 
     bool ReminderShown() const
@@ -239,47 +254,101 @@ TEST_F(SaveFaults, FilesOfOtherUsers)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to hand files to another user";
     const std::string path = drive.hostPath("msdos.sys");
-    ASSERT_EQ(chmod(drive.dir().c_str(), 0755), 0);
-
-    // Root saves a file of nobody's: written, and still nobody's.
-    Open(Msdos);
-    ASSERT_EQ(chown(path.c_str(), NobodyId, NobodyId), 0);
-    EXPECT_FALSE(SaveWithYes());
-    EXPECT_TRUE(ReminderShown());
-    EXPECT_EQ(LinkStatusOf(path).st_uid, NobodyId);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
-    delete window.data();
-
-    // Nobody saves root's file: its attributes cannot even be cleared.
-    boxes.shown.clear();
-    Open(Msdos);
-    ASSERT_EQ(chown(path.c_str(), 0, 0), 0);
-    bool vetoed = false;
-    {
-        AsUser nobody(NobodyId);
-        ASSERT_TRUE(nobody.active());
-        vetoed = SaveWithYes();
+    const struct {
+        const char* name;
+        uid_t owner;
+        uint32_t attributes;
+        mode_t mode;  // then given to the file, unless 0
+        mode_t directory;
+        bool asNobody;
+        const char* failure;  // nullptr: written
+        bool untouched;       // refused before anything changed, attributes included
+    } cases[] = {
+        {"root saves nobody's file: still nobody's", NobodyId, BootFileAttributes, 0, 0755, false, nullptr, false},
+        {"nobody saves root's file", 0, BootFileAttributes, 0, 0755, true,
+         "could not be given the file's owner and group", true},
+        {"nobody saves its own file in root's directory", NobodyId, BootFileAttributes, 0, 0755, true,
+         "A temporary file could not be created beside the file: Permission denied", false},
+        // Nobody may write it, but a new copy would be nobody's.
+        {"nobody saves root's 0666 file in a directory anyone may write", 0, 0, 0666, 0777, true,
+         "could not be given the file's owner and group", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.shown.clear();
+        ASSERT_EQ(chmod(drive.dir().c_str(), c.directory), 0);
+        Open(Msdos, c.attributes);
+        ASSERT_EQ(chown(path.c_str(), c.owner, c.owner), 0);
+        if (c.mode) {
+            ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        }
+        const struct stat before = LinkStatusOf(path);
+        EXPECT_EQ(c.asNobody ? SaveWithYesAsNobody() : SaveWithYes(), c.failure != nullptr);
+        if (c.failure) {
+            ExpectFailureShown(c.failure);
+            EXPECT_EQ(File(), Msdos);
+        } else {
+            EXPECT_TRUE(ReminderShown());
+        }
+        EXPECT_EQ(LinkStatusOf(path).st_uid, c.owner);
+        if (c.untouched) {
+            EXPECT_TRUE(Untouched(before, LinkStatusOf(path)));
+        } else {
+            EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+        }
+        EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
+        delete window.data();
     }
-    EXPECT_TRUE(vetoed);
-    ExpectFailureShown("its attributes could not be cleared");
-    EXPECT_EQ(File(), Msdos);
-    EXPECT_EQ(LinkStatusOf(path).st_uid, 0u);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
-    delete window.data();
+}
 
-    // Nobody's own file in root's directory: no room for the temporary file.
-    boxes.shown.clear();
-    Open(Msdos);
-    ASSERT_EQ(chown(path.c_str(), NobodyId, NobodyId), 0);
-    {
-        AsUser nobody(NobodyId);
-        ASSERT_TRUE(nobody.active());
-        vetoed = SaveWithYes();
+TEST_F(SaveFaults, FilesThatMayNotBeReplacedAreRefusedBeforeAnythingChanges)
+{
+    const std::string path = drive.hostPath("msdos.sys");
+    TempDrive outside('O');
+    const struct {
+        const char* name;
+        std::string watched;  // the file that must stay as it was
+        std::function<void()> make;
+        const char* reason;
+    } cases[] = {
+        {"a link out of the drive", outside.hostPath("msdos.sys"),
+         [&] {
+             outside.write("msdos.sys", Msdos);
+             fs::remove(path);
+             fs::create_symlink(outside.hostPath("msdos.sys"), path);
+         },
+         "The file is a link that leads out of the drive's directory"},
+        {"a file with another hard link", drive.hostPath("twin.sys"),
+         [&] { fs::create_hard_link(path, drive.hostPath("twin.sys")); }, "The file has other hard links"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Open(Msdos);
+        c.make();
+        const struct stat before = LinkStatusOf(c.watched);
+        EXPECT_TRUE(SaveWithYes());
+        ExpectFailureShown(c.reason);
+        EXPECT_TRUE(Untouched(before, LinkStatusOf(c.watched)));
+        EXPECT_EQ(File(), Msdos);
+        EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
+        delete window.data();
+        boxes.shown.clear();
+        fs::remove(path);
+        fs::remove(drive.hostPath("twin.sys"));
     }
-    EXPECT_TRUE(vetoed);
-    ExpectFailureShown("A temporary file could not be created beside the file: Permission denied");
-    EXPECT_EQ(File(), Msdos);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+}
+
+TEST_F(SaveFaults, AFileRemovedDuringTheSaveIsNotCreatedAgain)
+{
+    Open(Msdos);
+    int replaces = 0;
+    BeforeReplaceForTesting([&] {
+        if (++replaces == 3)
+            fs::remove(drive.hostPath("msdos.sys"));
+    });
+    EXPECT_TRUE(SaveWithYes());
+    ExpectFailureShown("The file could not be examined: No such file or directory");
+    EXPECT_FALSE(fs::exists(drive.hostPath("msdos.sys")));
     EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
 }
 
