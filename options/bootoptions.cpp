@@ -15,12 +15,14 @@ std::string ValueText(int16_t number)
     return std::to_string(std::abs(int{number}));
 }
 
-BootOptions ReadBootOptions(const std::string& fileName)
+BootOptions ReadBootOptions(const std::string& fileName, FileError* readFailure)
 {
     BootOptions options;
     for (const OptionKey& option : ReadingOrder) {
         const auto result = static_cast<int32_t>(
             GetPrivateProfileIntA(OptionsSection, option.key, option.missingDefault, fileName.c_str()));
+        if (readFailure && LastFileError().step != FileStep::None)
+            *readFailure = LastFileError();
         // In 64 bits, so that the absolute value of -2147483648 exists.
         const int64_t magnitude = std::llabs(int64_t{result});
         if (option.flag)

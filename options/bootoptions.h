@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/fileerror.h"
+
 // The fifteen start-up options of msdos.sys's section "Options", named like their keys.
 struct BootOptions {
     bool BootMenu = false;
@@ -100,5 +102,7 @@ inline constexpr std::array<int, 3> TextShowingOrder{1, 2, 0};
 std::string ValueText(bool on);
 std::string ValueText(int16_t number);
 
-// The options of a file, read key by key through the profile reader (DOS path).
-BootOptions ReadBootOptions(const std::string& fileName);
+// The options of a file, read key by key through the profile reader (DOS path). When the
+// file exists but cannot be read, the keys read as their defaults and readFailure (if
+// given) says why; otherwise it is left as it was.
+BootOptions ReadBootOptions(const std::string& fileName, FileError* readFailure = nullptr);

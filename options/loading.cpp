@@ -17,7 +17,14 @@ void VRNL::Load()
 {
     UserEditing = true;
     CenterWindow(this);
-    Options = ReadBootOptions((BootPath + QStringLiteral("msdos.sys")).toStdString());
+    const QString file = BootPath + QStringLiteral("msdos.sys");
+    FileError unreadable;
+    Options = ReadBootOptions(file.toStdString(), &unreadable);
+    if (unreadable.step != FileStep::None)
+        MsgBox(QStringLiteral("%1 could not be read.\r\n%2.\r\nThe values shown are the Windows 95 defaults, not "
+                              "those of the file.")
+                   .arg(file, QString::fromStdString(Describe(unreadable))),
+               MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
 
     // Dual boot needs all three files that an earlier MS-DOS leaves in the root.
     const bool io = BootFileExists("io.dos");

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/ui.h"
+#include "safetykit.h"
 #include "windowfixture.h"
 
 namespace {
@@ -225,6 +226,51 @@ TEST_F(LoadingTest, EarlierDosFilesFoundEvenHiddenAndSystem)
     EXPECT_TRUE(window->Check[2]->isEnabled());
     EXPECT_FALSE(window->Check[5]->isChecked());
     EXPECT_TRUE(window->Check[5]->isEnabled());
+}
+
+// A msdos.sys that exists but cannot be read: one message says so, and why, before the
+// window shows its Windows 95 defaults. The window is opened as nobody.
+TEST_F(LoadingTest, AnUnreadableFileIsReportedBeforeTheDefaultsShow)
+{
+    const std::string path = drive.hostPath("msdos.sys");
+    TempDrive outside('O');
+    for (const TempDrive* reachable : {&drive, &outside})
+        chmod(reachable->dir().c_str(), 0755);
+    const struct {
+        std::string padding;
+        mode_t mode;
+        bool linkOut;  // moved out of the drive, a link in its place
+        const char* reason;
+    } cases[] = {
+        {";" + std::string(16 << 20, 'x') + "\r\n", 0644, false, "The file could not be read: File too large"},
+        {"", 0600, false, "The file could not be read: Permission denied"},
+        {"", 0644, true, "The file is a link that leads out of the drive's directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        writeBootDrive("BootMenu=1\r\n" + c.padding);
+        chmod(path.c_str(), c.mode);
+        if (c.linkOut) {
+            std::filesystem::rename(path, outside.hostPath("msdos.sys"));
+            std::filesystem::create_symlink(outside.hostPath("msdos.sys"), path);
+        }
+        boxes.shown.clear();
+        {
+            AsUser nobody(NobodyId);
+            ASSERT_TRUE(nobody.active());
+            open();
+        }
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text, QStringLiteral("C:\\msdos.sys could not be read.\r\n%1.\r\nThe values shown are "
+                                                      "the Windows 95 defaults, not those of the file.")
+                                           .arg(QString::fromLatin1(c.reason)));
+        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Exclamation);
+        EXPECT_EQ(boxes.shown[0].buttons, MsgButtons::Ok);
+        EXPECT_EQ(boxes.shown[0].title, QStringLiteral("Varnello"));
+        EXPECT_EQ(window->Options, Windows95Defaults);
+        delete window;
+        std::filesystem::remove(path);
+    }
 }
 
 // Dual boot off and Windows 95 off, as the file says: nothing forces Windows 95 on at
