@@ -59,7 +59,7 @@ TEST(CrashSafety, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFile)
     TempDrive drive;
     const std::string oldFile = LargeMsdos("1");
     const std::string newFile = LargeMsdos("0");
-    std::mt19937 random(std::random_device{}());
+    std::mt19937 random(TestSeed());
     std::uniform_int_distribution<int> delayMicroseconds(0, 15000);
 
     const auto deadline = Clock::now() + std::chrono::seconds(20);
