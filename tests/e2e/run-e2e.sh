@@ -609,8 +609,9 @@ leaving_from_a_field() {
 
 # ---------------------------------------------------------------------------------------
 splash_window() {
-    # The splash window is painted before the load reads msdos.sys (held back here for two
-    # seconds), and only one is ever made.
+    # The splash window is painted before the drive is looked at and msdos.sys is read (the
+    # first opening in the drive's directory is held back here for two seconds; files there
+    # are opened relative to it), and only one is ever made.
     drive=$(new_drive splash)
     xev -root -event substructure >"$work/xev.log" 2>&1 &
     local xev=$!
@@ -618,7 +619,7 @@ splash_window() {
     sleep 0.2
     # LeakSanitizer cannot work under ptrace; a sanitizer build is checked for leaks elsewhere.
     wrap=(env "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
-          strace -f -qq -o /dev/null -P "$drive/msdos.sys" -e trace=openat
+          strace -f -qq -o /dev/null -P "$drive" -e trace=openat
           -e inject=openat:delay_enter=2000000:when=1)
     start_program "$drive"
     wrap=()
