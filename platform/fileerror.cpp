@@ -1,6 +1,7 @@
 #include "platform/fileerror.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -19,6 +20,10 @@ const char* StepPhrase(FileStep step)
     case FileStep::FlushTemporary: return "The temporary file could not be flushed to disk";
     case FileStep::Rename: return "The temporary file could not replace the file";
     case FileStep::Attributes: return "The file attributes could not be read or changed";
+    case FileStep::OpenImage: return "The disk image could not be opened";
+    case FileStep::ImageNotUnderstood: return "No usable FAT file system was found in the disk image";
+    case FileStep::ImageInUse: return "The disk image is in use";
+    case FileStep::ImageTool: return "A program needed for disk images is missing or failed";
     }
     return "The file operation failed";
 }
@@ -30,9 +35,9 @@ FileError LastFileError()
     return lastError;
 }
 
-void SetLastFileError(FileStep step, int code)
+void SetLastFileError(FileStep step, int code, std::string detail)
 {
-    lastError = {step, code};
+    lastError = FileError(step, code, std::move(detail));
 }
 
 void ClearLastFileError()
@@ -45,10 +50,10 @@ std::string Describe(const FileError& error)
     if (error.step == FileStep::None && error.code == 0)
         return "No error";
     std::string sentence = StepPhrase(error.step);
-    if (error.code != 0) {
+    if (error.code != 0 || !error.detail.empty()) {
         if (!sentence.empty())
             sentence += ": ";
-        sentence += std::strerror(error.code);
+        sentence += error.detail.empty() ? std::strerror(error.code) : error.detail;
     }
     return sentence;
 }
