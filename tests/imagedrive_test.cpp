@@ -354,6 +354,30 @@ TEST(ImageDrive, AFullDiskFailsTheSaveInMtoolsWordsAndKeepsTheOriginal)
     EXPECT_EQ(drive->read("msdos.sys"), Win95Msdos);
 }
 
+TEST(ImageDrive, ABlockDeviceIsADriveAndRefusedWhileSomethingHoldsIt)
+{
+    TempDrive scratch('I');
+    const std::string image = TwoPartitions(scratch.dir());
+    std::string device = Out("losetup -f --show " + image + " 2>/dev/null");
+    if (device.empty())
+        GTEST_SKIP() << "no loop device can be set up here (needs root)";
+    device.pop_back();
+    {
+        std::unique_ptr<ImageDrive> drive = ImageDrive::Open(device);
+        ASSERT_TRUE(drive) << Describe(LastFileError());
+        EXPECT_EQ(drive->read("msdos.sys"), Win95Msdos);
+        // Exclusively held, as Linux holds a mounted device.
+        int holder = open(device.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+        EXPECT_TRUE(drive->inUse());
+        EXPECT_FALSE(drive->replace("msdos.sys", Edited));
+        EXPECT_EQ(LastFileError().step, FileStep::ImageInUse);
+        close(holder);
+        EXPECT_TRUE(drive->replace("msdos.sys", Edited)) << Describe(LastFileError());
+    }
+    Sh("losetup -d " + device);
+    EXPECT_EQ(Out("mtype -i " + image + "@@" + std::to_string(SecondPartition) + " ::/MSDOS.SYS"), Edited);
+}
+
 TEST(ImageDrive, AnOrdinaryUserWhoOwnsTheImageLoadsAndSavesIt)
 {
     if (geteuid() != 0)
