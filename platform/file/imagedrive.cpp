@@ -342,12 +342,12 @@ bool ImageDrive::Repair(std::string_view name)
     return lock && RepairLocked(name, lock->fd());
 }
 
-// Under the write lock: a fresh listing, then a copy left under the temporary name is
-// removed when the original is there, and renamed into its place when it is not (it was
-// complete and flushed before the original was removed).
+// Under the write lock: a copy left under the temporary name is removed when the
+// original is there, and renamed into its place when it is not (it was complete and
+// flushed before the original was removed).
 bool ImageDrive::RepairLocked(std::string_view name, int lockFd)
 {
-    if (!Refresh(lockFd, true))
+    if (!Refresh(lockFd, false))
         return false;
     const Entry* copy = Find(TemporaryNameFor(name));
     if (!copy || copy->directory)
@@ -358,13 +358,15 @@ bool ImageDrive::RepairLocked(std::string_view name, int lockFd)
                                      : Mtools("mren", {"-D", "s", "::/" + copy->name, "::/" + Uppercase(name)}, lockFd);
     if (!repaired.ok)
         return Fail(FileStep::Rename, repaired);
-    if (fsync(lockFd) != 0)
+    if (fdatasync(lockFd) != 0)
         return Fail(FileStep::FlushTemporary, errno);
     return Refresh(lockFd, true);
 }
 
 std::optional<uint32_t> ImageDrive::ReadAttributes(const std::string& entryName, int lockFd)
 {
+    if (auto cached = attributes_.find(entryName); cached != attributes_.end())
+        return cached->second;
     ToolResult shown = Mtools("mattrib", {"::/" + entryName}, lockFd);
     size_t name = shown.output.find("::/");
     if (!shown.ok || name == std::string::npos) {
@@ -376,7 +378,7 @@ std::optional<uint32_t> ImageDrive::ReadAttributes(const std::string& entryName,
         if (shown.output.substr(0, name).find(AsciiUpper(letter)) != std::string::npos)
             attributes |= bit;
     }
-    return attributes;
+    return attributes_[entryName] = attributes;
 }
 
 bool ImageDrive::WriteAttributes(const std::string& entryName, uint32_t attributes, int lockFd)
@@ -418,14 +420,10 @@ uint32_t ImageDrive::attributes(std::string_view name)
     const Entry* entry = Lookup(name);
     if (!entry)
         return invalidAttributes;
-    if (auto cached = attributes_.find(entry->name); cached != attributes_.end())
-        return cached->second;
-    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Read);
     const std::string entryName = entry->name;
+    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Read);
     std::optional<uint32_t> found = lock ? ReadAttributes(entryName, lock->fd()) : std::nullopt;
-    if (!found)
-        return invalidAttributes;
-    return attributes_[entryName] = *found;
+    return found ? *found : invalidAttributes;
 }
 
 bool ImageDrive::setAttributes(std::string_view name, uint32_t attributes)
@@ -442,7 +440,7 @@ bool ImageDrive::setAttributes(std::string_view name, uint32_t attributes)
     attributes &= knownAttributes;
     if (!WriteAttributes(entryName, attributes, lock->fd()))
         return false;
-    if (fsync(lock->fd()) != 0)
+    if (fdatasync(lock->fd()) != 0)
         return Fail(FileStep::Attributes, errno);
     cachedFor_ = CurrentIdentity();
     attributes_[entryName] = attributes;
@@ -487,7 +485,7 @@ bool ImageDrive::replace(std::string_view name, std::string_view bytes)
         return abandon(Fail(FileStep::WriteTemporary, check));
     if (check.output != bytes)
         return abandon(Fail(FileStep::WriteTemporary, EIO, "the copy written into the image reads back differently"));
-    if (fsync(fd) != 0)
+    if (fdatasync(fd) != 0)
         return abandon(Fail(FileStep::FlushTemporary, errno));
 
     // From here on the complete copy stays whatever happens: the next lookup finishes
@@ -497,12 +495,10 @@ bool ImageDrive::replace(std::string_view name, std::string_view bytes)
     ToolResult removed = Mtools("mdel", {"::/" + target}, fd);
     if (!removed.ok)
         return Fail(FileStep::Rename, removed);
-    if (fsync(fd) != 0)
-        return Fail(FileStep::FlushTemporary, errno);
     ToolResult renamed = Mtools("mren", {"-D", "s", "::/" + temporary, "::/" + target}, fd);
     if (!renamed.ok)
         return Fail(FileStep::Rename, renamed);
-    if (fsync(fd) != 0)
+    if (fdatasync(fd) != 0)
         return Fail(FileStep::FlushTemporary, errno);
     entries_ = std::move(entries);
     cachedFor_ = CurrentIdentity();

@@ -79,7 +79,7 @@ private:
     const Entry* Lookup(std::string_view name);
     bool Repair(std::string_view name);
     bool RepairLocked(std::string_view name, int lockFd);
-    std::optional<uint32_t> ReadAttributes(const std::string& entryName, int lockFd);
+    std::optional<uint32_t> ReadAttributes(const std::string& entryName, int lockFd);  // cached
     bool WriteAttributes(const std::string& entryName, uint32_t attributes, int lockFd);
 
     std::string path_;  // the user's image; its identity keys the cache

@@ -24,7 +24,7 @@ public:
     ImageLock& operator=(ImageLock&&) = delete;
     ~ImageLock();
 
-    // The locked descriptor (for fsync too). The locks last while any process holds it,
+    // The locked descriptor (for flushing too). The locks last while any process holds it,
     // so tools given it keep the image locked until they end, even if we are killed.
     int fd() const { return fd_; }
 
