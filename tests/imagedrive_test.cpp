@@ -531,6 +531,16 @@ TEST(ImageDrive, SavesKilledAtRandomMomentsLeaveACleanImageWithTheOldOrTheNewFil
                 copiesLeft, repaired);
 }
 
+TEST(ImageDrive, AQcow2ImageWithoutTheDaemonSaysWhatToInstall)
+{
+    TempDrive scratch('I');
+    const std::string image = Qcow2(scratch.dir());
+    ScopedEnv path("PATH", scratch.dir());
+    EXPECT_FALSE(ImageDrive::Open(image));
+    EXPECT_EQ(LastFileError().step, FileStep::ImageTool);
+    EXPECT_NE(Describe(LastFileError()).find("qemu-system-common and fuse3"), std::string::npos);
+}
+
 TEST(ImageDrive, TheExportDaemonEndsWhenVarnelloIsKilled)
 {
     if (!FuseUsable())
