@@ -67,6 +67,7 @@ private:
         int64_t modified = 0;  // nanoseconds
         bool operator==(const Identity&) const = default;
     };
+
     ImageDrive(std::string path, std::unique_ptr<QemuExport> qemuExport, std::string toolPath, uint64_t offset);
 
     ToolResult Mtools(const char* tool, std::vector<std::string> arguments, int lockFd,
