@@ -145,7 +145,8 @@ std::string FindProgram(std::string_view program)
         std::string candidate(directories.substr(0, colon));
         candidate += "/";
         candidate += program;
-        if (access(candidate.c_str(), X_OK) == 0)
+        struct stat status {};
+        if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) && access(candidate.c_str(), X_OK) == 0)
             return candidate;
         directories.remove_prefix(colon == std::string_view::npos ? directories.size() : colon + 1);
     }
@@ -156,6 +157,11 @@ ToolResult RunTool(const std::vector<std::string>& argv, std::string_view input,
                    ToolLimits limits)
 {
     const std::string& tool = argv.front();
+    // Searched here rather than by posix_spawnp, which reports a PATH entry we may not
+    // enter instead of the tool's absence.
+    const std::string program = FindProgram(tool);
+    if (program.empty())
+        return Failed(ENOENT, tool + " is not installed");
     int in = MemoryFile(input);
     int out = MemoryFile({});
     int err = MemoryFile({});
@@ -192,13 +198,13 @@ ToolResult RunTool(const std::vector<std::string>& argv, std::string_view input,
     std::vector<std::string> arguments = argv;
     std::vector<std::string> environment = ToolEnvironment();
     pid_t pid = -1;
-    int spawned = posix_spawnp(&pid, tool.c_str(), &actions, &attributes, Pointers(arguments).data(),
-                               Pointers(environment).data());
+    int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes, Pointers(arguments).data(),
+                              Pointers(environment).data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (spawned != 0) {
         closeAll();
-        return Failed(spawned, spawned == ENOENT ? tool + " is not installed" : tool + " could not be started");
+        return Failed(spawned, tool + " could not be started");
     }
 
     // A backstop that outlives us: a tool looping on a damaged image stops by itself.
