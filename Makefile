@@ -2,10 +2,14 @@
 # packages that are missing, configures and builds, then runs the program or the tests.
 
 # Build and test tools and libraries, the X server and tools the window tests use,
-# and the fonts that stand in for Arial and MS Sans Serif.
+# the fonts that stand in for Arial and MS Sans Serif, and the disk image tools: mtools
+# for everything inside a FAT file system, qemu-storage-daemon (qemu-system-common) with
+# fuse3 for qcow2, VDI, VMDK and VHDX images, and for the tests' images mkfs.fat and
+# fsck.fat (dosfstools), sfdisk (fdisk), qemu-img and qemu-io (qemu-utils).
 PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev libxcb1-dev libgtest-dev libgmock-dev \
             xvfb xauth x11-utils xdotool imagemagick openbox strace fonts-liberation2 fonts-dejavu-core \
-            clang libclang-rt-14-dev libbenchmark-dev desktop-file-utils dpkg-dev file groff-base
+            clang libclang-rt-14-dev libbenchmark-dev desktop-file-utils dpkg-dev file groff-base \
+            mtools qemu-system-common fuse3 dosfstools fdisk qemu-utils
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)

@@ -1,6 +1,7 @@
 #include "platform/fileerror.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -25,6 +26,10 @@ const char* StepPhrase(FileStep step)
     case FileStep::Owner: return "A new copy of the file could not be given the file's owner and group";
     case FileStep::Locked: return "Another program kept the file locked";
     case FileStep::Changed: return "Another program changed or replaced the file while it was being written";
+    case FileStep::OpenImage: return "The disk image could not be opened";
+    case FileStep::ImageNotUnderstood: return "No usable FAT file system was found in the disk image";
+    case FileStep::ImageInUse: return "The disk image is in use";
+    case FileStep::ImageTool: return "A program needed for disk images is missing or failed";
     }
     return "The file operation failed";
 }
@@ -36,9 +41,9 @@ FileError LastFileError()
     return lastError;
 }
 
-void SetLastFileError(FileStep step, int code)
+void SetLastFileError(FileStep step, int code, std::string detail)
 {
-    lastError = {step, code};
+    lastError = FileError(step, code, std::move(detail));
 }
 
 void ClearLastFileError()
@@ -51,10 +56,10 @@ std::string Describe(const FileError& error)
     if (error.step == FileStep::None && error.code == 0)
         return "No error";
     std::string sentence = StepPhrase(error.step);
-    if (error.code != 0) {
+    if (error.code != 0 || !error.detail.empty()) {
         if (!sentence.empty())
             sentence += ": ";
-        sentence += std::strerror(error.code);
+        sentence += error.detail.empty() ? std::strerror(error.code) : error.detail;
     }
     return sentence;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 // What the last failed file operation of this thread was doing and why it failed.
 // Every operation that can fail returns a plain result and leaves the details here,
@@ -20,17 +21,26 @@ enum class FileStep {
     Owner,            // a replacement could not be given the file's owner and group
     Locked,           // another program kept the file locked
     Changed,          // another program changed or replaced the file during the write
+    OpenImage,        // opening the disk image (or device) an image drive lives in
+    ImageNotUnderstood,  // no usable FAT file system where the image should hold one
+    ImageInUse,       // another program (an emulator) holds the image
+    ImageTool,        // a program needed for disk images is missing or failed
 };
 
 struct FileError {
-    FileStep step = FileStep::None;
-    int code = 0;  // errno value
+    FileError(FileStep step = FileStep::None, int code = 0, std::string detail = {})
+        : step(step), code(code), detail(std::move(detail)) {}
+
+    FileStep step;
+    int code;            // errno value
+    std::string detail;  // what an external tool said, read instead of the errno text
 };
 
 FileError LastFileError();
-void SetLastFileError(FileStep step, int code);
+void SetLastFileError(FileStep step, int code, std::string detail = {});
 void ClearLastFileError();
 
 // One readable sentence for a message box, without a final full stop: what failed and
-// why, e.g. "The temporary file could not be written: No space left on device".
+// why, e.g. "The temporary file could not be written: No space left on device"; an
+// external tool's own words, when there are some, stand in for the errno text.
 std::string Describe(const FileError& error);

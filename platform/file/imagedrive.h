@@ -1,0 +1,101 @@
+#pragma once
+
+#include "platform/file/qemuexport.h"
+#include "platform/file/toolrun.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+// A drive that is the FAT file system inside a disk image or block device. Every look
+// and change inside the file system goes through mtools; nothing here reads FAT.
+//
+// Names are plain names in the root directory, matched without regard to case as on
+// FAT; only regular files count (hidden, system and read-only ones too), never
+// directories or volume labels, nor files whose cluster chain loops or is shared.
+// Every operation returns a plain result and leaves the details in LastFileError().
+//
+// Reads are cached for as long as the image is unchanged (same device, inode, size and
+// modification time), so repeated lookups and reads cost one mtools run, not one each.
+//
+// Writes hold ImageLock's write lock, so an emulator that holds the image is refused and
+// one started meanwhile refuses it, and other Varnello processes wait their turn. FAT has
+// no atomic rename, so replace() writes a complete copy under a temporary name (VRNLxxxx.TMP,
+// xxxx derived from the file's name), reads it back, flushes the image, then removes the
+// original and renames the copy. A process killed between those two steps leaves only the
+// complete copy; the next lookup of that name renames it into place. A copy beside an
+// existing original (a write killed earlier) is removed. The mtools runs themselves
+// outlive us and finish; the lock they inherit makes the next lookup wait for them.
+class ImageDrive {
+public:
+    // Opens the FAT file system in the regular file or block device at path. partition 0
+    // chooses (see FatOffset); 1 to 4 name a primary partition. Images in QEMU's other
+    // formats are exported as raw disks while the object lives (see QemuExport).
+    // nullptr on failure: OpenImage, ImageNotUnderstood, ImageTool or ImageInUse.
+    static std::unique_ptr<ImageDrive> Open(const std::string& path, int partition = 0);
+
+    // True when another program, such as a running emulator, holds the image now, so a
+    // save would be refused.
+    bool inUse() const;
+
+    bool exists(std::string_view name);
+    std::optional<std::string> read(std::string_view name);
+    // Replaces an existing file's contents, keeping its directory entry's name and
+    // attributes; never creates a file.
+    bool replace(std::string_view name, std::string_view bytes);
+    // Read-only 0x01, hidden 0x02, system 0x04, archive 0x20; INVALID_FILE_ATTRIBUTES
+    // (0xFFFFFFFF) on failure.
+    uint32_t attributes(std::string_view name);
+    // Sets exactly this set of those four; other bits are ignored.
+    bool setAttributes(std::string_view name, uint32_t attributes);
+
+private:
+    struct Entry {
+        std::string name;  // as mtools lists it: the long name if any, else the short one
+        bool directory = false;
+        bool sound = false;  // its cluster chain neither loops nor is shared
+    };
+    struct Identity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = -1;
+        int64_t modified = 0;  // nanoseconds
+        bool operator==(const Identity&) const = default;
+    };
+
+    ImageDrive(std::string path, std::unique_ptr<QemuExport> qemuExport, std::string toolPath, uint64_t offset);
+
+    ToolResult Mtools(const char* tool, std::vector<std::string> arguments, int lockFd,
+                      std::string_view input = {}, size_t outputLimit = 1 << 20) const;
+    Identity CurrentIdentity() const;
+    bool Refresh(int lockFd, bool force);
+    bool RefreshShared();
+    const Entry* Find(std::string_view name) const;
+    const Entry* Usable(std::string_view name) const;
+    const Entry* Lookup(std::string_view name);
+    bool Repair(std::string_view name);
+    bool RepairLocked(std::string_view name, int lockFd);
+    std::optional<uint32_t> ReadAttributes(const std::string& entryName, int lockFd);  // cached
+    bool WriteAttributes(const std::string& entryName, uint32_t attributes, int lockFd);
+
+    std::string path_;  // the user's image; its identity keys the cache
+    std::unique_ptr<QemuExport> export_;
+    std::string toolPath_;  // what mtools opens: the image, or the export's raw disk
+    std::string toolImage_;  // mtools' "-i" argument: toolPath_@@offset
+
+    Identity cachedFor_;
+    std::optional<std::vector<Entry>> entries_;
+    std::map<std::string, std::string> contents_;  // by entry name
+    std::map<std::string, uint32_t> attributes_;
+};
+
+// The image drive for drive letter when its mapping names the image or device at path:
+// opened on first use and kept for the process. The partition comes from the environment
+// variable VARNELLO_PARTITION_<letter> (1 to 4; unset or empty chooses). nullptr when it
+// cannot be opened, every time, with the same LastFileError().
+ImageDrive* ImageDriveFor(char letter, const std::string& path);

@@ -1,0 +1,273 @@
+#include "platform/file/qemuexport.h"
+
+#include "platform/file/toolrun.h"
+#include "platform/fileerror.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto startLimit = std::chrono::seconds(10);
+constexpr auto stopLimit = std::chrono::seconds(10);
+
+std::string JsonString(std::string_view text)
+{
+    std::string json = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (uint8_t(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c));
+            json += escaped;
+        } else {
+            json += c;
+        }
+    }
+    return json + "\"";
+}
+
+// Where the private directory goes: the user's runtime directory, else the temporary one.
+std::string RuntimeDirectory()
+{
+    for (const char* variable : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+        const char* value = std::getenv(variable);
+        struct stat status {};
+        if (value && *value && stat(value, &status) == 0 && S_ISDIR(status.st_mode))
+            return value;
+    }
+    return "/tmp";
+}
+
+std::nullptr_t Unavailable(FileStep step, int code, std::string why)
+{
+    SetLastFileError(step, code, std::move(why));
+    return nullptr;
+}
+
+bool Mounted(const std::string& rawPath, const std::string& directory)
+{
+    struct stat file {};
+    struct stat parent {};
+    return stat(rawPath.c_str(), &file) == 0 && stat(directory.c_str(), &parent) == 0 && file.st_dev != parent.st_dev;
+}
+
+bool Ended(pid_t pid)
+{
+    int status = 0;
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    return done == pid || (done < 0 && errno == ECHILD);
+}
+
+void WaitForEnd(pid_t pid, std::chrono::milliseconds limit)
+{
+    auto deadline = Clock::now() + limit;
+    while (!Ended(pid) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+void CloseAllBut(int first, int second)
+{
+    unsigned low = unsigned(std::min(first, second));
+    unsigned high = unsigned(std::max(first, second));
+    close_range(3, low - 1, 0);
+    close_range(low + 1, high - 1, 0);
+    close_range(high + 1, ~0U, 0);
+}
+
+void Pause(long nanoseconds)
+{
+    timespec delay{0, nanoseconds};
+    nanosleep(&delay, nullptr);
+}
+
+// Everything the watcher needs, prepared before forking: after the fork only
+// async-signal-safe calls are allowed.
+struct WatchPlan {
+    std::string daemon;
+    std::vector<char*> argv;
+    int keepAlive;  // read end: end of file once every holder of the write end is gone
+    int log;        // the daemon's standard output and error
+    std::string rawPath;
+    std::string logPath;
+    std::string directory;
+};
+
+// The watcher process: starts the daemon, waits for the end of file on keepAlive (or for
+// the daemon to end), stops the daemon and removes the directory. Never returns.
+[[noreturn]] void Watch(const WatchPlan& plan)
+{
+    setsid();  // a Ctrl-C meant for us must not stop it before our tools are done
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number)
+        sigaction(number, &defaults, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    CloseAllBut(plan.keepAlive, plan.log);
+
+    pid_t watcher = getpid();
+    pid_t daemon = _Fork();
+    if (daemon == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);  // should the watcher itself be killed
+        if (getppid() != watcher)
+            _exit(1);
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(plan.log, 1);
+        dup2(plan.log, 2);
+        close_range(3, ~0U, 0);
+        execve(plan.daemon.c_str(), plan.argv.data(), environ);
+        _exit(127);
+    }
+    close(plan.log);
+
+    bool daemonEnded = daemon < 0;
+    while (!daemonEnded) {
+        pollfd watch{plan.keepAlive, POLLIN, 0};
+        char byte;
+        if (poll(&watch, 1, 200) > 0 && read(plan.keepAlive, &byte, 1) <= 0)
+            break;
+        daemonEnded = Ended(daemon);
+    }
+    if (!daemonEnded) {
+        kill(daemon, SIGTERM);  // it unmounts the export and releases the image
+        for (int wait = 0; wait < 1000 && !Ended(daemon); ++wait)
+            Pause(10'000'000);
+        if (!Ended(daemon)) {
+            kill(daemon, SIGKILL);
+            waitpid(daemon, nullptr, 0);
+        }
+    }
+    unlink(plan.rawPath.c_str());
+    unlink(plan.logPath.c_str());
+    rmdir(plan.directory.c_str());
+    _exit(0);
+}
+
+std::string ReadAll(int fd)
+{
+    std::string text(4096, '\0');
+    ssize_t got = pread(fd, text.data(), text.size(), 0);
+    text.resize(got > 0 ? size_t(got) : 0);
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+// Why the daemon did not come up, from what it wrote.
+std::nullptr_t StartFailure(const std::string& said)
+{
+    if (said.find("lock") != std::string::npos)
+        return Unavailable(FileStep::ImageInUse, EBUSY, "another program, such as a running emulator, has it open");
+    return Unavailable(FileStep::ImageTool, EIO,
+                       "qemu-storage-daemon could not show the image as a raw disk"
+                           + (said.empty() ? std::string() : " (" + said + ")"));
+}
+
+}  // namespace
+
+std::unique_ptr<QemuExport> QemuExport::Start(const std::string& image, std::string_view driver, bool writable)
+{
+    WatchPlan plan;
+    plan.daemon = FindProgram("qemu-storage-daemon");
+    if (plan.daemon.empty())
+        return Unavailable(FileStep::ImageTool, ENOENT,
+                           "qemu-storage-daemon is not installed (Debian packages qemu-system-common and fuse3)");
+    if (access("/dev/fuse", R_OK | W_OK) != 0)
+        return Unavailable(FileStep::ImageTool, errno,
+                           "FUSE is not available to this user (/dev/fuse; Debian package fuse3); "
+                           "qemu-img convert -O raw can make a raw image instead");
+
+    std::string pattern = RuntimeDirectory() + "/varnello-image-XXXXXX";
+    if (!mkdtemp(pattern.data()))
+        return Unavailable(FileStep::ImageTool, errno, "no private directory for the disk image's export");
+    plan.directory = pattern;
+    plan.rawPath = plan.directory + "/disk.raw";
+    plan.logPath = plan.directory + "/daemon.log";
+    int mountpoint = open(plan.rawPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    plan.log = open(plan.logPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int logReader = open(plan.logPath.c_str(), O_RDONLY | O_CLOEXEC);
+    int keepAlive[2] = {-1, -1};
+    if (mountpoint < 0 || plan.log < 0 || logReader < 0 || pipe2(keepAlive, O_CLOEXEC) != 0) {
+        int code = errno;
+        for (int fd : {mountpoint, plan.log, logReader})
+            close(fd);
+        unlink(plan.rawPath.c_str());
+        unlink(plan.logPath.c_str());
+        rmdir(plan.directory.c_str());
+        return Unavailable(FileStep::ImageTool, code, "no private directory for the disk image's export");
+    }
+    close(mountpoint);
+    plan.keepAlive = keepAlive[0];
+
+    const char* readOnly = writable ? "false" : "true";
+    std::vector<std::string> arguments = {
+        plan.daemon,
+        "--blockdev",
+        std::string(R"({"driver":"file","node-name":"file","filename":)") + JsonString(image) + R"(,"read-only":)"
+            + readOnly + "}",
+        "--blockdev",
+        std::string(R"({"driver":)") + JsonString(driver) + R"(,"node-name":"disk","file":"file","read-only":)"
+            + readOnly + "}",
+        "--export",
+        std::string(R"({"type":"fuse","id":"disk","node-name":"disk","allow-other":"off","mountpoint":)")
+            + JsonString(plan.rawPath) + R"(,"writable":)" + (writable ? "true" : "false") + "}",
+    };
+    for (std::string& argument : arguments)
+        plan.argv.push_back(argument.data());
+    plan.argv.push_back(nullptr);
+
+    pid_t watcher = fork();
+    if (watcher == 0)
+        Watch(plan);
+    close(plan.keepAlive);
+    close(plan.log);
+    if (watcher < 0) {
+        int code = errno;
+        close(keepAlive[1]);
+        close(logReader);
+        return Unavailable(FileStep::ImageTool, code, "qemu-storage-daemon could not be started");
+    }
+
+    auto deadline = Clock::now() + startLimit;
+    while (!Mounted(plan.rawPath, plan.directory)) {
+        bool gone = Ended(watcher);
+        if (gone || Clock::now() > deadline) {
+            close(keepAlive[1]);  // the watcher stops the daemon and cleans up
+            if (!gone)
+                WaitForEnd(watcher, stopLimit);
+            std::string said = gone ? ReadAll(logReader) : "it did not start within 10 seconds";
+            close(logReader);
+            return StartFailure(said);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    close(logReader);
+    return std::unique_ptr<QemuExport>(new QemuExport(plan.rawPath, keepAlive[1], watcher));
+}
+
+QemuExport::~QemuExport()
+{
+    close(keepAlive_);
+    WaitForEnd(watcher_, stopLimit);
+}

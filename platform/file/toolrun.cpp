@@ -1,0 +1,244 @@
+#include "platform/file/toolrun.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// mtools reads these from the environment before its configuration files; fixing them
+// keeps a user's setting (no long names, no sanity checks, lower-case listings) from
+// changing what we write or read. Bigger FATs than needed are common and harmless.
+constexpr const char* toolSettings[] = {
+    "MTOOLS_SKIP_CHECK=0",        "MTOOLS_NO_VFAT=0", "MTOOLS_LOWER_CASE=0", "MTOOLS_FAT_COMPATIBILITY=1",
+    "MTOOLS_NAME_NUMERIC_TAIL=1", "LC_ALL=C.UTF-8",
+};
+constexpr size_t messageLimit = 400;
+
+// Our environment without the variables toolSettings replaces, then toolSettings.
+std::vector<std::string> ToolEnvironment()
+{
+    std::vector<std::string> variables;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        std::string_view variable = *entry;
+        if (!variable.starts_with("MTOOLS") && !variable.starts_with("MCWD=") && !variable.starts_with("LC_ALL="))
+            variables.emplace_back(variable);
+    }
+    variables.insert(variables.end(), std::begin(toolSettings), std::end(toolSettings));
+    return variables;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> pointers;
+    for (std::string& text : strings)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// An anonymous file in memory holding contents, read from its start; -1 on failure.
+int MemoryFile(std::string_view contents)
+{
+    int fd = memfd_create("varnello-tool", MFD_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    while (!contents.empty()) {
+        ssize_t written = write(fd, contents.data(), contents.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            close(fd);
+            return -1;
+        }
+        contents.remove_prefix(size_t(written));
+    }
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+size_t SizeOf(int fd)
+{
+    struct stat status {};
+    return fstat(fd, &status) == 0 ? size_t(status.st_size) : 0;
+}
+
+std::string ReadMemoryFile(int fd, size_t limit)
+{
+    std::string text(std::min(SizeOf(fd), limit), '\0');
+    ssize_t got = pread(fd, text.data(), text.size(), 0);
+    text.resize(got > 0 ? size_t(got) : 0);
+    return text;
+}
+
+// The tool's standard error as one line: its lines joined, shortened for a message box.
+std::string OneLine(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    std::replace(text.begin(), text.end(), '\r', ' ');
+    size_t end = text.find_last_not_of(' ');
+    text.erase(end == std::string::npos ? 0 : end + 1);
+    if (text.size() > messageLimit)
+        text = text.substr(0, messageLimit) + "...";
+    return text;
+}
+
+// Waits for pid to end until deadline, or until its output outgrows outputLimit.
+// True, with status set, when it ended.
+bool WaitForExit(pid_t pid, int& status, Clock::time_point deadline, int output, size_t outputLimit)
+{
+    int pidfd = int(syscall(SYS_pidfd_open, pid, 0));
+    bool ended = false;
+    for (;;) {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR)) {
+            ended = true;
+            break;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || SizeOf(output) > outputLimit)
+            break;
+        int slice = int(std::min<long long>(left.count(), 20));
+        if (pidfd >= 0) {
+            pollfd watch{pidfd, POLLIN, 0};
+            poll(&watch, 1, slice);
+        } else {
+            usleep(500);
+        }
+    }
+    if (pidfd >= 0)
+        close(pidfd);
+    return ended;
+}
+
+ToolResult Failed(int code, std::string message)
+{
+    ToolResult result;
+    result.code = code;
+    result.message = std::move(message);
+    return result;
+}
+
+}  // namespace
+
+std::string FindProgram(std::string_view program)
+{
+    const char* path = std::getenv("PATH");
+    std::string_view directories = path ? path : "/usr/bin:/bin";
+    while (!directories.empty()) {
+        size_t colon = directories.find(':');
+        std::string candidate(directories.substr(0, colon));
+        candidate += "/";
+        candidate += program;
+        struct stat status {};
+        if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        directories.remove_prefix(colon == std::string_view::npos ? directories.size() : colon + 1);
+    }
+    return "";
+}
+
+ToolResult RunTool(const std::vector<std::string>& argv, std::string_view input, std::span<const int> keepOpen,
+                   ToolLimits limits)
+{
+    const std::string& tool = argv.front();
+    // Searched here rather than by posix_spawnp, which reports a PATH entry we may not
+    // enter instead of the tool's absence.
+    const std::string program = FindProgram(tool);
+    if (program.empty())
+        return Failed(ENOENT, tool + " is not installed");
+    int in = MemoryFile(input);
+    int out = MemoryFile({});
+    int err = MemoryFile({});
+    auto closeAll = [&] {
+        for (int fd : {in, out, err}) {
+            if (fd >= 0)
+                close(fd);
+        }
+    };
+    if (in < 0 || out < 0 || err < 0) {
+        int code = errno;
+        closeAll();
+        return Failed(code, tool + " could not be started");
+    }
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    for (int fd : keepOpen)
+        posix_spawn_file_actions_adddup2(&actions, fd, fd);  // the same number: only clears close-on-exec
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigfillset(&signals);
+    sigdelset(&signals, SIGKILL);
+    sigdelset(&signals, SIGSTOP);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+
+    std::vector<std::string> arguments = argv;
+    std::vector<std::string> environment = ToolEnvironment();
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes, Pointers(arguments).data(),
+                              Pointers(environment).data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawned != 0) {
+        closeAll();
+        return Failed(spawned, tool + " could not be started");
+    }
+
+    // A backstop that outlives us: a tool looping on a damaged image stops by itself.
+    rlim_t seconds = rlim_t(std::max<long long>(1, (limits.time.count() + 999) / 1000));
+    const struct rlimit cpu = {seconds, seconds + 1};
+    prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
+
+    int status = 255 << 8;  // what a lost child counts as: exit status 255
+    bool ended = WaitForExit(pid, status, Clock::now() + limits.time, out, limits.output);
+    if (!ended) {
+        kill(-pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    ToolResult result;
+    result.output = ReadMemoryFile(out, limits.output + 1);
+    std::string complaint = OneLine(ReadMemoryFile(err, 64 * 1024));
+    closeAll();
+
+    if (result.output.size() > limits.output)
+        return Failed(EFBIG, tool + " gave more output than expected");
+    if (!ended) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", double(limits.time.count()) / 1000);
+        return Failed(ETIMEDOUT, tool + " did not finish within " + seconds + " seconds");
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        result.ok = true;
+        return result;
+    }
+    if (complaint.empty()) {
+        complaint = WIFEXITED(status) ? tool + " failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")"
+                                      : tool + " was ended by signal " + std::to_string(WTERMSIG(status));
+    }
+    result.code = EIO;
+    result.message = std::move(complaint);
+    return result;
+}
