@@ -3,9 +3,9 @@
 #include <QIcon>
 
 #include "app/titleblock.h"
-#include "platform/controls.h"
-#include "platform/twips.h"
-#include "platform/ui.h"
+#include "platform/qt/controls.h"
+#include "platform/qt/twips.h"
+#include "platform/qt/ui.h"
 #include "version.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <QStringList>
 
 #include "app/startup.h"
-#include "platform/ui.h"
+#include "platform/qt/ui.h"
 
 int main(int argc, char** argv)
 {

@@ -3,8 +3,8 @@
 #include <QIcon>
 
 #include "app/titleblock.h"
-#include "platform/twips.h"
-#include "platform/ui.h"
+#include "platform/qt/twips.h"
+#include "platform/qt/ui.h"
 
 namespace {
 

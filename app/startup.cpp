@@ -4,9 +4,9 @@
 
 #include "app/starting.h"
 #include "editor/vrnl.h"
-#include "platform/files.h"
-#include "platform/ui.h"
-#include "platform/version.h"
+#include "platform/file/files.h"
+#include "platform/qt/ui.h"
+#include "platform/qt/version.h"
 
 QString BootPath = QStringLiteral("C:\\");
 

@@ -3,8 +3,8 @@
 #include <QIcon>
 #include <QLabel>
 
-#include "platform/controls.h"
-#include "platform/twips.h"
+#include "platform/qt/controls.h"
+#include "platform/qt/twips.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/profile.h"
+#include "platform/file/profile.h"
 
 namespace {
 

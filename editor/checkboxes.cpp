@@ -1,6 +1,6 @@
 #include "editor/vrnl.h"
-#include "platform/controls.h"
-#include "platform/ui.h"
+#include "platform/qt/controls.h"
+#include "platform/qt/ui.h"
 
 void VRNL::CheckClick(int index)
 {

@@ -1,7 +1,7 @@
 #include "editor/fieldnumber.h"
 #include "editor/vrnl.h"
-#include "platform/controls.h"
-#include "platform/ui.h"
+#include "platform/qt/controls.h"
+#include "platform/qt/ui.h"
 
 // The field is the source: its option follows every change of its text, unchecked;
 // the bounds are applied when the user leaves the field or steps it.

@@ -1,5 +1,5 @@
 #include "editor/vrnl.h"
-#include "platform/controls.h"
+#include "platform/qt/controls.h"
 
 namespace {
 

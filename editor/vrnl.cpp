@@ -7,8 +7,8 @@
 #include <QSessionManager>
 
 #include "app/information.h"
-#include "platform/controls.h"
-#include "platform/twips.h"
+#include "platform/qt/controls.h"
+#include "platform/qt/twips.h"
 
 namespace {
 

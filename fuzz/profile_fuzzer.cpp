@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/inifile.h"
+#include "platform/file/inifile.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "platform/profile.h"
+#include "platform/file/profile.h"
 
 std::string ValueText(bool on)
 {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/fileerror.h"
+#include "platform/file/fileerror.h"
 
 // The fifteen start-up options of msdos.sys's section "Options", named like their keys.
 struct BootOptions {

@@ -1,5 +1,5 @@
 #include "editor/vrnl.h"
-#include "platform/ui.h"
+#include "platform/qt/ui.h"
 
 void VRNL::DefaultSettingsClick()
 {

@@ -1,8 +1,8 @@
 #include "app/startup.h"
 #include "editor/vrnl.h"
-#include "platform/controls.h"
-#include "platform/files.h"
-#include "platform/ui.h"
+#include "platform/qt/controls.h"
+#include "platform/file/files.h"
+#include "platform/qt/ui.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include "app/startup.h"
 #include "editor/vrnl.h"
-#include "platform/atomicfile.h"
-#include "platform/files.h"
-#include "platform/profile.h"
-#include "platform/ui.h"
+#include "platform/file/atomicfile.h"
+#include "platform/file/files.h"
+#include "platform/file/profile.h"
+#include "platform/qt/ui.h"
 
 std::optional<BootWriteFailure> WriteBootOptions(const BootOptions& options, const std::string& fileName)
 {

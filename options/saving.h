@@ -4,7 +4,7 @@
 #include <string>
 
 #include "options/bootoptions.h"
-#include "platform/fileerror.h"
+#include "platform/file/fileerror.h"
 
 // Where writing the fifteen keys stopped, and why.
 struct BootWriteFailure {

@@ -1,5 +1,5 @@
 #include "editor/vrnl.h"
-#include "platform/controls.h"
+#include "platform/qt/controls.h"
 
 // Setting a box or a field runs its change handler at once, nested; UserEditing false
 // tells the check-box handler that these changes are not the user's.

@@ -5,7 +5,7 @@
 #include <QMessageBox>
 #include <QTest>
 
-#include "platform/ui.h"
+#include "platform/qt/ui.h"
 #include "windowfixture.h"
 
 namespace {

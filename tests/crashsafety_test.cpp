@@ -14,9 +14,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/fileerror.h"
-#include "platform/inifile.h"
-#include "platform/profile.h"
+#include "platform/file/fileerror.h"
+#include "platform/file/inifile.h"
+#include "platform/file/profile.h"
 #include "safetykit.h"
 #include "tempdrive.h"
 

@@ -1,5 +1,5 @@
-#include "platform/drives.h"
-#include "platform/fileerror.h"
+#include "platform/file/drives.h"
+#include "platform/file/fileerror.h"
 #include "scopedenv.h"
 #include "tempdrive.h"
 

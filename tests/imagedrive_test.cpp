@@ -3,7 +3,7 @@
 
 #include "platform/file/imagedrive.h"
 #include "platform/file/imagelock.h"
-#include "platform/fileerror.h"
+#include "platform/file/fileerror.h"
 #include "safetykit.h"
 #include "scopedenv.h"
 #include "tempdrive.h"

@@ -4,7 +4,7 @@
 #include <QTest>
 
 #include "app/information.h"
-#include "platform/twips.h"
+#include "platform/qt/twips.h"
 #include "windowfixture.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/atomicfile.h"
-#include "platform/descriptor.h"
-#include "platform/profile.h"
+#include "platform/file/atomicfile.h"
+#include "platform/file/descriptor.h"
+#include "platform/file/profile.h"
 #include "safetykit.h"
 #include "tempdrive.h"
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/ui.h"
+#include "platform/qt/ui.h"
 
 // Stands in for the user at every message box while it lives: records each box and
 // answers from a queue, or with the box's default button when the queue is empty.

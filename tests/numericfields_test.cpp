@@ -10,8 +10,8 @@
 #include "editor/fieldnumber.h"
 #include "editor/vrnl.h"
 #include "messageboxes.h"
-#include "platform/controls.h"
-#include "platform/ui.h"
+#include "platform/qt/controls.h"
+#include "platform/qt/ui.h"
 #include "tempdrive.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <QApplication>
 #include <cstdint>
 
-#include "platform/files.h"
-#include "platform/ui.h"
+#include "platform/file/files.h"
+#include "platform/qt/ui.h"
 #include "safetykit.h"
 #include "windowfixture.h"
 

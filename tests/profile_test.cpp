@@ -1,7 +1,7 @@
-#include "platform/atomicfile.h"
-#include "platform/fileerror.h"
-#include "platform/inifile.h"
-#include "platform/profile.h"
+#include "platform/file/atomicfile.h"
+#include "platform/file/fileerror.h"
+#include "platform/file/inifile.h"
+#include "platform/file/profile.h"
 #include "safetykit.h"
 #include "tempdrive.h"
 

@@ -8,8 +8,8 @@
 #include "editor/vrnl.h"
 #include "messageboxes.h"
 #include "options/saving.h"
-#include "platform/atomicfile.h"
-#include "platform/files.h"
+#include "platform/file/atomicfile.h"
+#include "platform/file/files.h"
 #include "tempdrive.h"
 
 inline const char* const MsdosSys = "C:\\msdos.sys";

@@ -14,9 +14,9 @@
 #include "editor/vrnl.h"
 #include "messageboxes.h"
 #include "options/saving.h"
-#include "platform/atomicfile.h"
-#include "platform/controls.h"
-#include "platform/files.h"
+#include "platform/file/atomicfile.h"
+#include "platform/qt/controls.h"
+#include "platform/file/files.h"
 #include "savefixture.h"
 #include "tempdrive.h"
 

@@ -16,7 +16,7 @@
 #include "app/startup.h"
 #include "editor/vrnl.h"
 #include "messageboxes.h"
-#include "platform/controls.h"
+#include "platform/qt/controls.h"
 #include "tempdrive.h"
 
 // Holding an arrow must repeat at its row's delay in a real X server, where timers and

@@ -8,7 +8,7 @@
 #include "app/startup.h"
 #include "editor/vrnl.h"
 #include "messageboxes.h"
-#include "platform/version.h"
+#include "platform/qt/version.h"
 #include "safetykit.h"
 #include "scopedenv.h"
 #include "tempdrive.h"

@@ -3,7 +3,7 @@
 
 #include <QToolButton>
 
-#include "platform/twips.h"
+#include "platform/qt/twips.h"
 #include "windowfixture.h"
 
 namespace {

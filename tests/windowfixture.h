@@ -17,7 +17,7 @@
 #include "editor/vrnl.h"
 #include "messageboxes.h"
 #include "options/bootoptions.h"
-#include "platform/controls.h"
+#include "platform/qt/controls.h"
 #include "tempdrive.h"
 
 // Failures show QStrings as text.

@@ -2,7 +2,7 @@
 
 #include "platform/file/imagelayout.h"
 #include "platform/file/imagelock.h"
-#include "platform/fileerror.h"
+#include "platform/file/fileerror.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "platform/file/imagelock.h"
 
-#include "platform/fileerror.h"
+#include "platform/file/fileerror.h"
 
 #include <cerrno>
 #include <chrono>

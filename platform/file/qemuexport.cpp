@@ -1,7 +1,7 @@
 #include "platform/file/qemuexport.h"
 
 #include "platform/file/toolrun.h"
-#include "platform/fileerror.h"
+#include "platform/file/fileerror.h"
 
 #include <algorithm>
 #include <cerrno>

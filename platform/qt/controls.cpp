@@ -1,4 +1,4 @@
-#include "platform/controls.h"
+#include "platform/qt/controls.h"
 
 #include <QFocusEvent>
 #include <QMouseEvent>

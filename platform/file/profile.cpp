@@ -1,9 +1,9 @@
-#include "platform/profile.h"
+#include "platform/file/profile.h"
 
-#include "platform/atomicfile.h"
-#include "platform/drives.h"
-#include "platform/fileerror.h"
-#include "platform/inifile.h"
+#include "platform/file/atomicfile.h"
+#include "platform/file/drives.h"
+#include "platform/file/fileerror.h"
+#include "platform/file/inifile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "platform/drives.h"
+#include "platform/file/drives.h"
 
-#include "platform/fileerror.h"
+#include "platform/file/fileerror.h"
 
 #include <cerrno>
 #include <cstdlib>

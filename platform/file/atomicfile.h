@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/fileerror.h"
+#include "platform/file/fileerror.h"
 
 #include <cerrno>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "platform/fileerror.h"
+#include "platform/file/fileerror.h"
 
 #include <cstring>
 #include <utility>

@@ -1,7 +1,7 @@
-#include "platform/atomicfile.h"
+#include "platform/file/atomicfile.h"
 
-#include "platform/descriptor.h"
-#include "platform/drives.h"
+#include "platform/file/descriptor.h"
+#include "platform/file/drives.h"
 
 #include <algorithm>
 #include <atomic>

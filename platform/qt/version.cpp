@@ -1,4 +1,4 @@
-#include "platform/version.h"
+#include "platform/qt/version.h"
 
 #include <atomic>
 

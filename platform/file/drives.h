@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/descriptor.h"
+#include "platform/file/descriptor.h"
 
 // Maps a DOS path "X:\" or "X:\name" onto the host. Drive X is the directory named by
 // the environment variable VARNELLO_DRIVE_X when it is set (set but empty: no drive),

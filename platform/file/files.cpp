@@ -1,8 +1,8 @@
-#include "platform/files.h"
+#include "platform/file/files.h"
 
-#include "platform/drives.h"
-#include "platform/descriptor.h"
-#include "platform/fileerror.h"
+#include "platform/file/drives.h"
+#include "platform/file/descriptor.h"
+#include "platform/file/fileerror.h"
 
 #include <atomic>
 #include <cerrno>
