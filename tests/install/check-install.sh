@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR and checks what lands there: exactly the
-# program and its launcher, the desktop entry (valid, and pointing at the program and the
+# program and its launcher, the desktop entry (valid, and pointing at the launcher and the
 # icon), the icon at each size, and manual pages that format cleanly.
 # usage: check-install.sh BUILD_DIR
 set -uo pipefail
@@ -40,7 +40,8 @@ if [ -f "$desktop" ]; then
     else
         echo "install: desktop-file-validate missing; entry not validated"
     fi
-    grep -qx 'Exec=varnello' "$desktop" || fail "the desktop entry does not run varnello"
+    grep -qx 'Exec=varnello-open %f' "$desktop" || fail "the desktop entry does not run the launcher"
+    grep -q '^MimeType=.*application/x-raw-disk-image;' "$desktop" || fail "the desktop entry opens no disk images"
     grep -qx 'Icon=varnello' "$desktop" || fail "the desktop entry does not name the icon"
     grep -qx 'Categories=System;Settings;' "$desktop" || fail "the desktop entry's categories"
 fi
