@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR and checks what lands there: exactly the
-# program, the desktop entry (valid, and pointing at the program and the icon), the
-# icon at each size, and a manual page that formats cleanly.
+# program and its launcher, the desktop entry (valid, and pointing at the launcher and the
+# icon), the icon at each size, and manual pages that format cleanly.
 # usage: check-install.sh BUILD_DIR
 set -uo pipefail
 
@@ -17,17 +17,21 @@ DESTDIR="$dest" cmake --install "$build" --prefix /usr >"$dest.log" 2>&1 \
 rm -f "$dest.log"
 
 expected="usr/bin/varnello
+usr/bin/varnello-open
 usr/share/applications/varnello.desktop
 usr/share/icons/hicolor/16x16/apps/varnello.png
 usr/share/icons/hicolor/22x22/apps/varnello.png
 usr/share/icons/hicolor/32x32/apps/varnello.png
 usr/share/icons/hicolor/48x48/apps/varnello.png
+usr/share/man/man1/varnello-open.1.gz
 usr/share/man/man1/varnello.1.gz"
 actual=$(cd "$dest" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:
 $(diff <(echo "$expected") <(echo "$actual"))"
 
-[ -x "$dest/usr/bin/varnello" ] || fail "usr/bin/varnello is not executable"
+for program in varnello varnello-open; do
+    [ -x "$dest/usr/bin/$program" ] || fail "usr/bin/$program is not executable"
+done
 
 desktop="$dest/usr/share/applications/varnello.desktop"
 if [ -f "$desktop" ]; then
@@ -36,7 +40,8 @@ if [ -f "$desktop" ]; then
     else
         echo "install: desktop-file-validate missing; entry not validated"
     fi
-    grep -qx 'Exec=varnello' "$desktop" || fail "the desktop entry does not run varnello"
+    grep -qx 'Exec=varnello-open %f' "$desktop" || fail "the desktop entry does not run the launcher"
+    grep -q '^MimeType=.*application/x-raw-disk-image;' "$desktop" || fail "the desktop entry opens no disk images"
     grep -qx 'Icon=varnello' "$desktop" || fail "the desktop entry does not name the icon"
     grep -qx 'Categories=System;Settings;' "$desktop" || fail "the desktop entry's categories"
 fi
@@ -58,10 +63,20 @@ if [ -f "$man" ]; then
     for word in VARNELLO_DRIVE_ WINEPREFIX msdos.sys io.dos msdos.dos command.dos; do
         grep -q "$word" <<<"$page" || fail "the manual page does not mention $word"
     done
-    if command -v groff >/dev/null; then
-        warnings=$(groff -man -Tutf8 -ww -z <<<"$page" 2>&1)
-        [ -z "$warnings" ] || fail "groff warns about the manual page: $warnings"
-    fi
+fi
+launcher_man="$dest/usr/share/man/man1/varnello-open.1.gz"
+if [ -f "$launcher_man" ]; then
+    page=$(gzip -dc "$launcher_man") || fail "the launcher's manual page is not gzip"
+    for word in VARNELLO_DRIVE_C 'Disk Image' Cancel 'EXIT STATUS'; do
+        grep -q "$word" <<<"$page" || fail "the launcher's manual page does not mention $word"
+    done
+fi
+if command -v groff >/dev/null; then
+    for page in "$man" "$launcher_man"; do
+        [ -f "$page" ] || continue
+        warnings=$(gzip -dc "$page" | groff -man -Tutf8 -ww -z 2>&1)
+        [ -z "$warnings" ] || fail "groff warns about $(basename "$page"): $warnings"
+    done
 fi
 
 [ "$failures" = 0 ] || exit 1

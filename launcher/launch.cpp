@@ -1,0 +1,96 @@
+#include "launcher/launch.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/file/files.h"
+
+namespace {
+
+const QString WhatVarnelloNeeds = QStringLiteral("Give the folder or the disk image of a Windows 95 boot drive.");
+
+LaunchChoice Refused(const QString& problem)
+{
+    return {LaunchAction::Refuse, {}, problem};
+}
+
+QString Quoted(const std::string& path)
+{
+    return QStringLiteral("'") + QFile::decodeName(QByteArray::fromStdString(path)) + QStringLiteral("'");
+}
+
+// The varnello installed or built beside this program, or "" when there is none.
+std::string ProgramBesideLauncher()
+{
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return {};
+    const std::string program = (self.parent_path() / "varnello").string();
+    return access(program.c_str(), X_OK) == 0 ? program : std::string();
+}
+
+}  // namespace
+
+LaunchChoice ChooseDrive(const std::string& path)
+{
+    if (path.empty())
+        return Refused(QStringLiteral("The path is empty.\r\n") + WhatVarnelloNeeds);
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        const int code = errno;
+        if (code == ENOENT || code == ENOTDIR)
+            return Refused(Quoted(path) + QStringLiteral(" does not exist.\r\n") + WhatVarnelloNeeds);
+        return Refused(Quoted(path) + QStringLiteral(" cannot be opened: ")
+                       + QString::fromLocal8Bit(strerror(code)));
+    }
+    if (!S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode))
+        return Refused(Quoted(path) + QStringLiteral(" is neither a folder nor a disk image.\r\n")
+                       + WhatVarnelloNeeds);
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error)
+        return Refused(Quoted(path) + QStringLiteral(" cannot be opened: ")
+                       + QString::fromLocal8Bit(error.message()));
+    return {LaunchAction::Start, absolute.string(), {}};
+}
+
+LaunchChoice ChooseLaunch(const std::vector<std::string>& arguments)
+{
+    if (arguments.empty()) {
+        if (FileExists("C:\\msdos.sys"))
+            return {LaunchAction::Start, {}, {}};
+        return {LaunchAction::AskForDrive, {}, {}};
+    }
+    if (arguments.size() > 1)
+        return Refused(QStringLiteral("Varnello opens one boot drive at a time.\r\n") + WhatVarnelloNeeds);
+    // A path of that spelling is still reachable as ./-name.
+    if (arguments.front().starts_with('-'))
+        return Refused(QStringLiteral("varnello-open takes no options: varnello-open [FOLDER | DISK-IMAGE]"));
+    return ChooseDrive(arguments.front());
+}
+
+QString StartVarnello(const std::string& drive)
+{
+    if (!drive.empty())
+        setenv("VARNELLO_DRIVE_C", drive.c_str(), 1);
+    // No argument: varnello's boot drive is then C.
+    std::string program = ProgramBesideLauncher();
+    if (!program.empty()) {
+        char* const arguments[] = {program.data(), nullptr};
+        execv(program.c_str(), arguments);
+    } else {
+        program = "varnello";
+        char* const arguments[] = {program.data(), nullptr};
+        execvp(program.c_str(), arguments);
+    }
+    const int code = errno;
+    return QStringLiteral("Varnello could not be started (")
+           + QFile::decodeName(QByteArray::fromStdString(program)) + QStringLiteral("): ")
+           + QString::fromLocal8Bit(strerror(code));
+}

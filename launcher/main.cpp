@@ -1,0 +1,66 @@
+#include <QApplication>
+#include <QFile>
+#include <memory>
+
+#include "launcher/drivechooser.h"
+#include "launcher/launch.h"
+#include "launcher/recentdrives.h"
+#include "platform/qt/ui.h"
+
+namespace {
+
+// Qt is started only when a window is needed: a plain start replaces this process before
+// anything connects to the display.
+class WindowSystem {
+public:
+    WindowSystem(int argc, char** argv) : argc_(argc > 0 ? 1 : 0), argv_(argv) {}
+
+    void need()
+    {
+        if (application_)
+            return;
+        // Qt gets the program's name only, no options from the user's command line.
+        application_ = std::make_unique<QApplication>(argc_, argv_);
+        QApplication::setApplicationName(QStringLiteral("Varnello"));
+        UseClassicLook();
+    }
+
+    void tell(const QString& problem)
+    {
+        need();
+        MsgBox(problem, MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+    }
+
+private:
+    int argc_;
+    char** argv_;
+    std::unique_ptr<QApplication> application_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    WindowSystem windows(argc, argv);
+    const LaunchChoice choice = ChooseLaunch(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    std::string drive = choice.drive;
+    switch (choice.action) {
+    case LaunchAction::Refuse:
+        windows.tell(choice.problem);
+        return 2;
+    case LaunchAction::AskForDrive: {
+        windows.need();
+        DriveChooser chooser(RecentDrives());
+        if (chooser.exec() != QDialog::Accepted)
+            return 0;
+        drive = chooser.chosen();
+        break;
+    }
+    case LaunchAction::Start:
+        break;
+    }
+    if (!drive.empty())
+        RememberDrive(QFile::decodeName(QByteArray::fromStdString(drive)));
+    windows.tell(StartVarnello(drive));
+    return 1;
+}

@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# The desktop launcher in a private X server: with nothing mapped it asks for a drive, and
+# Esc ends it quietly; given a folder it becomes varnello on that drive (the same process,
+# no launcher left behind), and the next start offers that folder again; a path that does
+# not exist is refused in a message box.
+#
+# usage: run-launcher.sh VARNELLO_OPEN DEMO_DRIVE
+# Exit status 0 when all pass, 1 on the first failure, 77 (skipped) without the tools.
+set -uo pipefail
+
+if [ $# -ne 2 ]; then
+    echo "usage: $0 VARNELLO_OPEN DEMO_DRIVE" >&2
+    exit 2
+fi
+launcher=$(readlink -f "$1")
+demo=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+for tool in Xvfb xdotool xdpyinfo xwininfo; do
+    command -v "$tool" >/dev/null || { echo "launcher: $tool is not installed; skipped"; exit 77; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/varnello-launcher.XXXXXX")
+xvfb_pid=
+app_pid=
+trap 'kill $app_pid $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM HUP
+
+scenario=start
+fail() {
+    echo "launcher [$scenario] FAILED: $*" >&2
+    [ -s "$work/app.log" ] && { echo "--- output ---" >&2; cat "$work/app.log" >&2; }
+    exit 1
+}
+step() { echo "launcher [$scenario] $*"; }
+
+source "$here/../../scripts/xvfb.sh"
+start_xvfb "$work/xvfb.log" || fail "no free X display between :150 and :199"
+export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY SESSION_MANAGER VARNELLO_DRIVE_C XDG_CONFIG_HOME
+# Nothing mapped: no drive variable, and a home and Wine prefix with nothing in them.
+export HOME="$work/home" WINEPREFIX="$work/home"
+mkdir "$HOME"
+
+# Polls "$@" every 0.1 s for up to 30 s (the machine may be busy).
+wait_until() {
+    local deadline=$(($(date +%s) + 30))
+    while [ "$(date +%s)" -le "$deadline" ]; do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The launched process's only visible window titled "Varnello", of size $1 when given;
+# sets WIDTH, HEIGHT, X, Y.
+has_window() {
+    local window info
+    window=$(xdotool search --onlyvisible --pid "$app_pid" --name '^Varnello$' 2>/dev/null)
+    [ "$(wc -w <<<"$window")" = 1 ] && info=$(xwininfo -id "$window" 2>/dev/null) || return 1
+    X=$(awk '/Absolute upper-left X:/ {print $NF}' <<<"$info")
+    Y=$(awk '/Absolute upper-left Y:/ {print $NF}' <<<"$info")
+    WIDTH=$(awk '/^ *Width:/ {print $NF}' <<<"$info")
+    HEIGHT=$(awk '/^ *Height:/ {print $NF}' <<<"$info")
+    [ -z "${1:-}" ] || [ "${WIDTH}x${HEIGHT}" = "$1" ]
+}
+expect_window() {
+    wait_until has_window "${1:-}" || fail "no window titled Varnello${1:+ of $1} appeared"
+    step "window ${WIDTH}x${HEIGHT} at $X,$Y"
+}
+expect_program() {
+    [ "$(readlink "/proc/$app_pid/exe")" = "$1" ] || fail "the process runs $(readlink "/proc/$app_pid/exe"), not $1"
+}
+# Keys go to the window under the pointer when nothing has the focus.
+keys() {
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
+    xdotool key --delay 60 "$@"
+}
+exited() { ! kill -0 "$app_pid" 2>/dev/null; }
+expect_status() {
+    local status
+    wait_until exited || fail "the launcher did not end"
+    wait "$app_pid"
+    status=$?
+    app_pid=
+    [ "$status" = "$1" ] || fail "ended with status $status, expected $1"
+    step "ended, status $status"
+}
+start() {
+    : >"$work/app.log"
+    "$@" >>"$work/app.log" 2>&1 &
+    app_pid=$!
+}
+
+# The launched process has become varnello, showing its main window on drive C = $1.
+expect_varnello_on() {
+    expect_window "$((6390 / 15))x$((5055 / 15))"  # the main window
+    expect_program "$(dirname "$launcher")/varnello"
+    tr '\0' '\n' <"/proc/$app_pid/environ" | grep -qx "VARNELLO_DRIVE_C=$1" \
+        || fail "drive C is not mapped to $1"
+    kill "$app_pid"
+    wait "$app_pid" 2>/dev/null
+    app_pid=
+}
+# The drive dialog, centred, $1 pixels high (with or without the drives opened before).
+expect_dialog() {
+    expect_window "$((5400 / 15))x$1"
+    [ "$X,$Y" = "$(((1024 - WIDTH) / 2)),$(((768 - HEIGHT) / 2))" ] || fail "the dialog is not centred"
+    expect_program "$launcher"
+}
+
+scenario=nothing-mapped
+start "$launcher"
+expect_dialog $((2010 / 15))
+keys Escape
+expect_status 0
+
+scenario=folder
+mkdir "$work/drive" && cp "$demo"/* "$work/drive/" || fail "cannot copy the demo drive"
+# A relative path, and varnello found beside the launcher, not on PATH.
+start env PATH=/usr/bin:/bin sh -c 'cd "$1" && exec "$2" drive' sh "$work" "$launcher"
+expect_varnello_on "$work/drive"
+
+scenario=opened-before
+start "$launcher"
+expect_dialog $((3540 / 15))
+keys Return  # Open, on the drive opened last
+expect_varnello_on "$work/drive"
+
+scenario=missing-path
+start "$launcher" "$work/no-such-folder"
+expect_window
+expect_program "$launcher"
+keys Return
+expect_status 2
+
+echo "launcher: all scenarios passed"
