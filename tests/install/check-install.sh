@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR and checks what lands there: exactly the
 # program, the desktop entry (valid, and pointing at the program and the icon), the
-# icon at each size, and a manual page that formats cleanly.
+# icon at each size, AppStream metadata that validates against that tree, the licence
+# and changelog, and a manual page that formats cleanly.
 # usage: check-install.sh BUILD_DIR
 set -uo pipefail
 
@@ -18,11 +19,14 @@ rm -f "$dest.log"
 
 expected="usr/bin/varnello
 usr/share/applications/varnello.desktop
+usr/share/doc/varnello/changelog.gz
+usr/share/doc/varnello/copyright
 usr/share/icons/hicolor/16x16/apps/varnello.png
 usr/share/icons/hicolor/22x22/apps/varnello.png
 usr/share/icons/hicolor/32x32/apps/varnello.png
 usr/share/icons/hicolor/48x48/apps/varnello.png
-usr/share/man/man1/varnello.1.gz"
+usr/share/man/man1/varnello.1.gz
+usr/share/metainfo/example.c_seed_58b273e4.varnello.metainfo.xml"
 actual=$(cd "$dest" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:
 $(diff <(echo "$expected") <(echo "$actual"))"
@@ -40,6 +44,9 @@ if [ -f "$desktop" ]; then
     grep -qx 'Icon=varnello' "$desktop" || fail "the desktop entry does not name the icon"
     grep -qx 'Categories=System;Settings;' "$desktop" || fail "the desktop entry's categories"
 fi
+
+# The metadata as a software centre reads it: its own rules, and the desktop entry it names.
+appstreamcli validate-tree --no-net "$dest/usr" || fail "appstreamcli rejects the AppStream metadata"
 
 for size in 16 22 32 48; do
     icon="$dest/usr/share/icons/hicolor/${size}x${size}/apps/varnello.png"
