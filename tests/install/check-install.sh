@@ -59,10 +59,10 @@ done
 man="$dest/usr/share/man/man1/varnello.1.gz"
 if [ -f "$man" ]; then
     page=$(gzip -dc "$man") || fail "the manual page is not gzip"
-    for heading in NAME SYNOPSIS DESCRIPTION ENVIRONMENT FILES; do
+    for heading in NAME SYNOPSIS DESCRIPTION ENVIRONMENT FILES "EXIT STATUS" SAFETY "SEE ALSO"; do
         grep -q "^\.SH $heading" <<<"$page" || fail "the manual page lacks $heading"
     done
-    for word in VARNELLO_DRIVE_ WINEPREFIX msdos.sys io.dos msdos.dos command.dos; do
+    for word in VARNELLO_DRIVE_ VARNELLO_PARTITION_ WINEPREFIX msdos.sys io.dos msdos.dos command.dos; do
         grep -q "$word" <<<"$page" || fail "the manual page does not mention $word"
     done
     if command -v groff >/dev/null; then
