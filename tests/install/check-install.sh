@@ -2,13 +2,16 @@
 # Installs the build into a scratch DESTDIR and checks what lands there: exactly the
 # program, the desktop entry (valid, and pointing at the program and the icon), the
 # icon at each size, AppStream metadata that validates against that tree, the licence
-# and changelog, and a manual page that formats cleanly.
+# and changelog, and a manual page that formats cleanly. Then builds the Debian package
+# and checks it as a distribution would: lintian finds no error and no warning, and the
+# package, its changelog, its manual page and its AppStream release carry one version.
 # usage: check-install.sh BUILD_DIR
 set -uo pipefail
 
 build=${1:?usage: $0 BUILD_DIR}
 dest=$(mktemp -d "${TMPDIR:-/tmp}/varnello-install.XXXXXX")
-trap 'rm -rf "$dest"' EXIT
+out=$(mktemp -d "${TMPDIR:-/tmp}/varnello-package.XXXXXX")
+trap 'rm -rf "$dest" "$out"' EXIT
 
 failures=0
 fail() { echo "install: FAILED: $*" >&2; failures=$((failures + 1)); }
@@ -71,5 +74,27 @@ if [ -f "$man" ]; then
     fi
 fi
 
+# The Debian package of the same build.
+cpack --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 \
+    || { cat "$out/cpack.log" >&2; echo "install: cpack failed" >&2; exit 1; }
+deb=$(echo "$out"/*.deb)
+[ -f "$deb" ] || { echo "install: cpack made no .deb" >&2; exit 1; }
+
+# Lintian warns on stderr when run as root; only its findings count.
+findings=$(lintian --fail-on error,warning "$deb" 2>/dev/null)
+status=$?
+[ "$status" = 0 ] && [ -z "$findings" ] || fail "lintian (status $status):
+$findings"
+
+version=$(dpkg-deb --field "$deb" Version)
+dpkg-deb --extract "$deb" "$out/root"
+share="$out/root/usr/share"
+gzip -dc "$share/doc/varnello/changelog.gz" | head -n 1 | grep -qF "varnello ($version) " \
+    || fail "the changelog's latest entry is not version $version"
+gzip -dc "$share/man/man1/varnello.1.gz" | grep -qF "\"Varnello $version\"" \
+    || fail "the manual page is not of version $version"
+grep -qF "<release version=\"$version\"" "$share"/metainfo/*.metainfo.xml \
+    || fail "the AppStream metadata has no release $version"
+
 [ "$failures" = 0 ] || exit 1
-echo "install: all checks passed"
+echo "install: all checks passed, $(basename "$deb") included"
