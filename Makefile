@@ -5,16 +5,17 @@
 # the fonts that stand in for Arial and MS Sans Serif, and the disk image tools: mtools
 # for everything inside a FAT file system, qemu-storage-daemon (qemu-system-common) with
 # fuse3 for qcow2, VDI, VMDK and VHDX images, and for the tests' images mkfs.fat and
-# fsck.fat (dosfstools), sfdisk (fdisk), qemu-img and qemu-io (qemu-utils).
+# fsck.fat (dosfstools), sfdisk (fdisk), qemu-img and qemu-io (qemu-utils). The package's
+# checks: desktop-file-validate (desktop-file-utils), appstreamcli (appstream) and lintian.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev libxcb1-dev libgtest-dev libgmock-dev \
             xvfb xauth x11-utils xdotool imagemagick openbox strace fonts-liberation2 fonts-dejavu-core \
             clang libclang-rt-14-dev libbenchmark-dev desktop-file-utils dpkg-dev file groff-base \
-            mtools qemu-system-common fuse3 dosfstools fdisk qemu-utils
+            mtools qemu-system-common fuse3 dosfstools fdisk qemu-utils appstream lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)
 
-.PHONY: all deps build run test test-asan fuzz bench clean
+.PHONY: all deps build run test test-asan fuzz bench package clean
 
 all: build
 
@@ -59,6 +60,10 @@ bench: build
 	cmake --preset default -DVARNELLO_BENCH=ON >/dev/null
 	cmake --build --preset default -j $(JOBS) --target varnello_bench
 	bench/run-bench.sh build/default
+
+# The Debian package, build/default/varnello_VERSION_ARCH.deb.
+package: build
+	cd build/default && cpack --config CPackConfig.cmake
 
 clean:
 	rm -rf build

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR and checks what lands there: exactly the
 # program and its launcher, the desktop entry (valid, and pointing at the launcher and the
-# icon), the icon at each size, and manual pages that format cleanly.
+# icon), the icon at each size, AppStream metadata that validates against that tree, the
+# licence and changelog, and manual pages that format cleanly. Then builds the Debian
+# package and checks it as a distribution would: lintian finds no error and no warning, and
+# the package, its changelog, its manual page and its AppStream release carry one version.
 # usage: check-install.sh BUILD_DIR
 set -uo pipefail
 
 build=${1:?usage: $0 BUILD_DIR}
 dest=$(mktemp -d "${TMPDIR:-/tmp}/varnello-install.XXXXXX")
-trap 'rm -rf "$dest"' EXIT
+out=$(mktemp -d "${TMPDIR:-/tmp}/varnello-package.XXXXXX")
+trap 'rm -rf "$dest" "$out"' EXIT
 
 failures=0
 fail() { echo "install: FAILED: $*" >&2; failures=$((failures + 1)); }
@@ -19,12 +23,15 @@ rm -f "$dest.log"
 expected="usr/bin/varnello
 usr/bin/varnello-open
 usr/share/applications/varnello.desktop
+usr/share/doc/varnello/changelog.gz
+usr/share/doc/varnello/copyright
 usr/share/icons/hicolor/16x16/apps/varnello.png
 usr/share/icons/hicolor/22x22/apps/varnello.png
 usr/share/icons/hicolor/32x32/apps/varnello.png
 usr/share/icons/hicolor/48x48/apps/varnello.png
 usr/share/man/man1/varnello-open.1.gz
-usr/share/man/man1/varnello.1.gz"
+usr/share/man/man1/varnello.1.gz
+usr/share/metainfo/example.c_seed_58b273e4.varnello.metainfo.xml"
 actual=$(cd "$dest" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:
 $(diff <(echo "$expected") <(echo "$actual"))"
@@ -46,6 +53,9 @@ if [ -f "$desktop" ]; then
     grep -qx 'Categories=System;Settings;' "$desktop" || fail "the desktop entry's categories"
 fi
 
+# The metadata as a software centre reads it: its own rules, and the desktop entry it names.
+appstreamcli validate-tree --no-net "$dest/usr" || fail "appstreamcli rejects the AppStream metadata"
+
 for size in 16 22 32 48; do
     icon="$dest/usr/share/icons/hicolor/${size}x${size}/apps/varnello.png"
     [ -f "$icon" ] || continue
@@ -57,10 +67,10 @@ done
 man="$dest/usr/share/man/man1/varnello.1.gz"
 if [ -f "$man" ]; then
     page=$(gzip -dc "$man") || fail "the manual page is not gzip"
-    for heading in NAME SYNOPSIS DESCRIPTION ENVIRONMENT FILES; do
+    for heading in NAME SYNOPSIS DESCRIPTION ENVIRONMENT FILES "EXIT STATUS" SAFETY "SEE ALSO"; do
         grep -q "^\.SH $heading" <<<"$page" || fail "the manual page lacks $heading"
     done
-    for word in VARNELLO_DRIVE_ WINEPREFIX msdos.sys io.dos msdos.dos command.dos; do
+    for word in VARNELLO_DRIVE_ VARNELLO_PARTITION_ WINEPREFIX msdos.sys io.dos msdos.dos command.dos; do
         grep -q "$word" <<<"$page" || fail "the manual page does not mention $word"
     done
 fi
@@ -79,5 +89,27 @@ if command -v groff >/dev/null; then
     done
 fi
 
+# The Debian package of the same build.
+cpack --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 \
+    || { cat "$out/cpack.log" >&2; echo "install: cpack failed" >&2; exit 1; }
+deb=$(echo "$out"/*.deb)
+[ -f "$deb" ] || { echo "install: cpack made no .deb" >&2; exit 1; }
+
+# Lintian warns on stderr when run as root; only its findings count.
+findings=$(lintian --fail-on error,warning "$deb" 2>/dev/null)
+status=$?
+[ "$status" = 0 ] && [ -z "$findings" ] || fail "lintian (status $status):
+$findings"
+
+version=$(dpkg-deb --field "$deb" Version)
+dpkg-deb --extract "$deb" "$out/root"
+share="$out/root/usr/share"
+gzip -dc "$share/doc/varnello/changelog.gz" | head -n 1 | grep -qF "varnello ($version) " \
+    || fail "the changelog's latest entry is not version $version"
+gzip -dc "$share/man/man1/varnello.1.gz" | grep -qF "\"Varnello $version\"" \
+    || fail "the manual page is not of version $version"
+grep -qF "<release version=\"$version\"" "$share"/metainfo/*.metainfo.xml \
+    || fail "the AppStream metadata has no release $version"
+
 [ "$failures" = 0 ] || exit 1
-echo "install: all checks passed"
+echo "install: all checks passed, $(basename "$deb") included"
