@@ -34,18 +34,16 @@ constexpr std::array<const char*, 8> values{"0", "1", "150", "", " 5 ", "x=y;z",
         }                                                                                  \
     } while (false)
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
+// The model below is written apart from the code it checks, so that a mistake there is
+// not simply repeated here.
+constexpr std::string_view blanks = " \t";
 
 std::string_view Trimmed(std::string_view text)
 {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
+    const size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
 bool IsLineEnd(char c)
@@ -56,12 +54,13 @@ bool IsLineEnd(char c)
 // The line ending new lines must use: the file's first one, CR LF when it has none.
 std::string LineEndingOf(std::string_view bytes)
 {
-    size_t at = bytes.find_first_of("\r\n");
-    if (at == std::string_view::npos)
-        return "\r\n";
-    if (bytes[at] == '\n')
-        return "\n";
-    return at + 1 < bytes.size() && bytes[at + 1] == '\n' ? "\r\n" : "\r";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes.substr(i, 2) == "\r\n")
+            return "\r\n";
+        if (IsLineEnd(bytes[i]))
+            return std::string(1, bytes[i]);
+    }
+    return "\r\n";
 }
 
 // True when p is a place where a new line may start: after a whole line ending.
@@ -117,7 +116,7 @@ size_t AllowedAddition(std::string_view before, size_t p, std::string_view inser
 int32_t ReferenceInt(std::string_view text)
 {
     size_t at = 0;
-    while (at < text.size() && IsBlank(text[at]))
+    while (at < text.size() && blanks.find(text[at]) != std::string_view::npos)
         ++at;
     bool negative = false;
     if (at < text.size() && (text[at] == '+' || text[at] == '-'))

@@ -38,8 +38,9 @@ std::string LargeMsdos(const char* bootGui)
     return bytes;
 }
 
-// Starts a process that writes the key again and again, alternating two values.
-pid_t StartWriter(const char* key, const char* first, const char* second)
+// Starts a process that writes the key again and again, alternating two values, and
+// counts its writes in written when given.
+pid_t StartWriter(const char* key, const char* first, const char* second, std::atomic<int>* written = nullptr)
 {
     pid_t child = fork();
     if (child == 0) {
@@ -47,6 +48,8 @@ pid_t StartWriter(const char* key, const char* first, const char* second)
         for (unsigned i = 0;; ++i) {
             if (!WritePrivateProfileStringA("Options", key, i % 2 ? second : first, MsdosSys))
                 _exit(1);
+            if (written)
+                ++*written;
         }
     }
     return child;
@@ -140,8 +143,10 @@ TEST(CrashSafety, WritersRunningAtTheSameTimeNeverRemoveEachOthersFiles)
     TempDrive drive;
     drive.write("msdos.sys", LargeMsdos("1"));
     // Each writer cleans up before it writes; a live writer's file must never go.
-    pid_t first = StartWriter("BootGUI", "0", "1");
-    pid_t second = StartWriter("Logo", "0", "1");
+    std::atomic<int>* written = SharedCounters(2);
+    ASSERT_NE(written, nullptr);
+    pid_t first = StartWriter("BootGUI", "0", "1", &written[0]);
+    pid_t second = StartWriter("Logo", "0", "1", &written[1]);
     ASSERT_GT(first, 0);
     ASSERT_GT(second, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -151,6 +156,10 @@ TEST(CrashSafety, WritersRunningAtTheSameTimeNeverRemoveEachOthersFiles)
         kill(writer, SIGKILL);
         waitpid(writer, &status, 0);
     }
+    // Both must have got on with their work, not merely waited for each other.
+    std::printf("writes done: BootGUI %d, Logo %d\n", written[0].load(), written[1].load());
+    EXPECT_GT(written[0], 0);
+    EXPECT_GT(written[1], 0);
     const std::string found = drive.read("msdos.sys");
     EXPECT_EQ(found.size(), LargeMsdos("1").size());
     EXPECT_TRUE(FindProfileValue(found, "Options", "BootGUI").has_value());

@@ -11,7 +11,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <random>
-#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -35,14 +34,6 @@ const std::string Other = "[Other]\r\nKey=1\r\n";
 bool WriteBootGui(const char* value)
 {
     return WriteExistingProfileString("Options", "BootGUI", value, MsdosSys) == 1;
-}
-
-// Counters that forked processes share with the test.
-std::atomic<int>* SharedCounters(size_t count)
-{
-    void* memory = mmap(nullptr, count * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
-                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    return memory == MAP_FAILED ? nullptr : new (memory) std::atomic<int>[count] {};
 }
 
 // Another process that repeats its steps, with a random pause up to longestPause µs after

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <grp.h>
 #include <random>
 #include <string>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,6 +30,14 @@ inline unsigned TestSeed()
     const unsigned seed = given ? unsigned(std::strtoul(given, nullptr, 10)) : std::random_device{}();
     std::printf("seed %u (replay with VARNELLO_TEST_SEED=%u)\n", seed, seed);
     return seed;
+}
+
+// Counters that forked processes share with the test.
+inline std::atomic<int>* SharedCounters(size_t count)
+{
+    void* memory = mmap(nullptr, count * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    return memory == MAP_FAILED ? nullptr : new (memory) std::atomic<int>[count] {};
 }
 
 // Names of the writer's temporary files (VRNL*.TMP) in dir.

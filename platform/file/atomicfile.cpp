@@ -1,21 +1,17 @@
 #include "platform/file/atomicfile.h"
 
 #include "platform/file/descriptor.h"
+#include "platform/file/dosattributes.h"
 #include "platform/file/drives.h"
+#include "platform/file/files.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
-#include <linux/msdos_fs.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
-#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -24,8 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* dosAttributeName = "user.DOSATTRIB";
-constexpr uint32_t fatKeptAttributes = ATTR_HIDDEN | ATTR_SYS | ATTR_ARCH;
+constexpr uint32_t fatKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 constexpr int temporaryNameAttempts = 64;
 // How often a file that other programs keep changing is read again before giving up.
 constexpr int changedFileAttempts = 4;
@@ -51,18 +46,11 @@ bool Injected(FileStep step)
     return true;
 }
 
-// Records errno (or code) as the failure of step; returns false for the caller.
-bool Failure(FileStep step, int code = errno)
-{
-    SetLastFileError(step, code);
-    return false;
-}
-
 enum class Outcome { Done, Changed, Failed };
 
 Outcome Failed(FileStep step, int code = errno)
 {
-    SetLastFileError(step, code);
+    RecordFailure(step, code);
     return Outcome::Failed;
 }
 
@@ -130,23 +118,16 @@ bool IsTemporaryName(std::string_view name)
 // not supported nothing is removed. Anything that goes wrong just leaves the file.
 void RemoveStaleTemporaries(int directory)
 {
-    int listed = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr;
-    if (!listing) {
-        if (listed >= 0)
-            close(listed);
-        return;
-    }
-    while (const dirent* entry = readdir(listing)) {
-        if (!IsTemporaryName(entry->d_name))
-            continue;
-        Descriptor fd(openat(directory, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    ForEachEntry(directory, [directory](const char* name) {
+        if (!IsTemporaryName(name))
+            return true;
+        const Descriptor fd = OpenWithoutBlocking(directory, name);
         struct stat status {};
-        if (fd && fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid()
-            && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && StillNamed(directory, entry->d_name, fd.get()))
-            unlinkat(directory, entry->d_name, 0);
-    }
-    closedir(listing);
+        if (fd && fstat(fd.get(), &status) == 0 && status.st_uid == geteuid() && flock(fd.get(), LOCK_EX | LOCK_NB) == 0
+            && StillNamed(directory, name, fd.get()))
+            unlinkat(directory, name, 0);
+        return true;
+    });
 }
 
 // A starting point for temporary names, different from run to run.
@@ -211,23 +192,19 @@ bool CopyFatAttributes(int original, int fd)
 {
     uint32_t from = 0;
     uint32_t to = 0;
-    if (ioctl(original, FAT_IOCTL_GET_ATTRIBUTES, &from) != 0 || ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &to) != 0)
+    if (!ReadFatAttributes(original, from) || !ReadFatAttributes(fd, to))
         return false;
     uint32_t wanted = (to & ~fatKeptAttributes) | (from & fatKeptAttributes);
-    return wanted == to || ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &wanted) == 0;
+    return wanted == to || WriteFatAttributes(fd, wanted);
 }
 
 // Copies the DOS attribute extended attribute of original, byte for byte, onto fd.
 bool CopyDosAttribute(int original, int fd)
 {
-    ssize_t size = fgetxattr(original, dosAttributeName, nullptr, 0);
-    if (size < 0)
+    const std::optional<std::string> stored = StoredDosAttribute(original);
+    if (!stored)
         return errno == ENODATA || errno == ENOTSUP;
-    std::vector<char> value(size_t(size) + 1);
-    size = fgetxattr(original, dosAttributeName, value.data(), value.size());
-    if (size < 0)
-        return false;
-    return fsetxattr(fd, dosAttributeName, value.data(), size_t(size), 0) == 0;
+    return StoreDosAttribute(fd, stored);
 }
 
 // Gives the temporary file fd the DOS attributes, owner, group and permission bits of
@@ -236,19 +213,18 @@ bool CopyDosAttribute(int original, int fd)
 bool CopyMetadata(int original, const struct stat& from, int fd)
 {
     if (Injected(FileStep::Attributes))
-        return Failure(FileStep::Attributes);
-    struct statfs volume {};
+        return RecordFailure(FileStep::Attributes);
+    const std::optional<bool> onFat = OnFatMount(fd);
     struct stat to {};
-    if (fstatfs(fd, &volume) != 0 || fstat(fd, &to) != 0)
-        return Failure(FileStep::Attributes);
-    bool onFat = volume.f_type == MSDOS_SUPER_MAGIC;
-    if (!(onFat ? CopyFatAttributes(original, fd) : CopyDosAttribute(original, fd)))
-        return Failure(FileStep::Attributes);
+    if (!onFat || fstat(fd, &to) != 0)
+        return RecordFailure(FileStep::Attributes);
+    if (!(*onFat ? CopyFatAttributes(original, fd) : CopyDosAttribute(original, fd)))
+        return RecordFailure(FileStep::Attributes);
     if ((to.st_uid != from.st_uid || to.st_gid != from.st_gid) && fchown(fd, from.st_uid, from.st_gid) != 0)
-        return Failure(FileStep::Owner);
+        return RecordFailure(FileStep::Owner);
     mode_t mode = from.st_mode & 07777;
     if ((to.st_mode & 07777) != mode && fchmod(fd, mode) != 0)
-        return Failure(FileStep::Attributes);
+        return RecordFailure(FileStep::Attributes);
     return true;
 }
 
@@ -354,7 +330,7 @@ Outcome CreateMissing(const FileTarget& target, std::string_view bytes)
 // Fails unless the file has no other hard links: replacing it would cut them off.
 bool CheckNoOtherLinks(const struct stat& status)
 {
-    return status.st_nlink <= 1 || Failure(FileStep::HardLinked, 0);
+    return status.st_nlink <= 1 || RecordFailure(FileStep::HardLinked, 0);
 }
 
 // True when a file this process makes could be handed to the owner and group of status.
@@ -385,7 +361,7 @@ bool LockDirectory(const FileTarget& target, Descriptor& lock)
         if (errno != EWOULDBLOCK && errno != EINTR)
             return true;
         if (Clock::now() > deadline)
-            return Failure(FileStep::Locked);
+            return RecordFailure(FileStep::Locked);
         std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     return true;
@@ -403,9 +379,9 @@ Opened OpenCurrent(const FileTarget& target, Descriptor& fd, struct stat& status
         return Opened::Missing;
     // A link appeared under a name that was none when it was resolved.
     if (errno == ELOOP)
-        Failure(FileStep::Changed, 0);
+        RecordFailure(FileStep::Changed, 0);
     else
-        Failure(errno == EISDIR || errno == EINVAL ? FileStep::Inspect : FileStep::Read);
+        RecordFailure(errno == EISDIR || errno == EINVAL ? FileStep::Inspect : FileStep::Read);
     return Opened::Failed;
 }
 
@@ -416,7 +392,7 @@ bool CheckWritable(const FileTarget& target, const struct stat& status)
     if ((status.st_mode & 0222) != 0
         && faccessat(target.directory.get(), target.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0)
         return true;
-    return Failure(FileStep::Inspect, EACCES);
+    return RecordFailure(FileStep::Inspect, EACCES);
 }
 
 }  // namespace
@@ -435,13 +411,13 @@ bool RewriteFile(std::string_view dosPath, MissingFile missing, const FileChange
         if (opened == Opened::Failed)
             return false;
         if (opened == Opened::Missing && missing == MissingFile::Fail)
-            return Failure(FileStep::Inspect, ENOENT);
+            return RecordFailure(FileStep::Inspect, ENOENT);
         std::string bytes;
         if (opened == Opened::Present) {
             if (!CheckNoOtherLinks(read) || !CheckWritable(*target, read))
                 return false;
             if (!ReadWholeFile(file.get(), bytes))
-                return Failure(FileStep::Read);
+                return RecordFailure(FileStep::Read);
         }
         std::string updated;
         if (!change(bytes, updated))
@@ -453,7 +429,7 @@ bool RewriteFile(std::string_view dosPath, MissingFile missing, const FileChange
         if (outcome != Outcome::Changed)
             return outcome == Outcome::Done;
         if (attempt == changedFileAttempts)
-            return Failure(FileStep::Changed, 0);
+            return RecordFailure(FileStep::Changed, 0);
     }
 }
 
@@ -465,10 +441,10 @@ bool CheckReplaceable(std::string_view dosPath)
     const Descriptor fd = OpenRegularFile(*target);
     struct stat status {};
     if (!fd || fstat(fd.get(), &status) != 0)
-        return Failure(FileStep::Inspect);
+        return RecordFailure(FileStep::Inspect);
     if (!CheckNoOtherLinks(status))
         return false;
-    return CanKeepOwner(status) || Failure(FileStep::Owner, EPERM);
+    return CanKeepOwner(status) || RecordFailure(FileStep::Owner, EPERM);
 }
 
 void FailAtomicStepForTesting(FileStep step, int code)

@@ -1,5 +1,6 @@
 #include "platform/file/drives.h"
 
+#include "platform/file/asciicase.h"
 #include "platform/file/fileerror.h"
 
 #include <cerrno>
@@ -11,28 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-char AsciiUpper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
-// True when a and b are the same name on FAT: equal but for ASCII letter case.
-bool SameFatName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 // The value of an environment variable, or "" when it is unset or empty.
 std::string Environment(const char* name)
@@ -83,31 +62,18 @@ std::string MatchInDirectory(int directory, std::string_view name)
 {
     std::string best(name);
     bool found = false;
-    int fd = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* listing = fd >= 0 ? fdopendir(fd) : nullptr;
-    if (!listing) {
-        if (fd >= 0)
-            close(fd);
-        return best;
-    }
-    while (const dirent* entry = readdir(listing)) {
-        std::string_view candidate = entry->d_name;
+    ForEachEntry(directory, [&](std::string_view candidate) {
         if (candidate == name) {
             best = candidate;
-            break;
+            return false;
         }
-        if (SameFatName(candidate, name) && (!found || candidate < best)) {
+        if (EqualIgnoringAsciiCase(candidate, name) && (!found || candidate < best)) {
             best = candidate;
             found = true;
         }
-    }
-    closedir(listing);
+        return true;
+    });
     return best;
-}
-
-void Unresolved(int code)
-{
-    SetLastFileError(FileStep::ResolvePath, code);
 }
 
 struct DosName {
@@ -119,13 +85,13 @@ struct DosName {
 std::optional<DosName> ParseDosPath(std::string_view dosPath)
 {
     if (dosPath.size() < 3 || dosPath[1] != ':' || dosPath[2] != '\\') {
-        Unresolved(EINVAL);
+        RecordFailure(FileStep::ResolvePath, EINVAL);
         return std::nullopt;
     }
     const char letter = AsciiUpper(dosPath[0]);
     const std::string_view name = dosPath.substr(3);
     if (letter < 'A' || letter > 'Z' || (!name.empty() && !IsPlainFileName(name))) {
-        Unresolved(EINVAL);
+        RecordFailure(FileStep::ResolvePath, EINVAL);
         return std::nullopt;
     }
     return DosName{letter, name};
@@ -139,7 +105,7 @@ Descriptor OpenDriveDirectory(char letter, std::string& directory)
     if (!directory.empty())
         drive = Descriptor(open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!drive)
-        Unresolved(!directory.empty() && errno == ENOTDIR ? ENOTDIR : ENODEV);
+        RecordFailure(FileStep::ResolvePath, !directory.empty() && errno == ENOTDIR ? ENOTDIR : ENODEV);
     return drive;
 }
 
@@ -160,12 +126,12 @@ std::optional<FileTarget> FollowLinkInside(const Descriptor& drive, const std::s
     const std::optional<std::string> root = RealPath(directory);
     const std::optional<std::string> file = root ? RealPath(directory + "/" + name) : std::nullopt;
     if (!file) {
-        SetLastFileError(FileStep::Inspect, errno);
+        RecordFailure(FileStep::Inspect);
         return std::nullopt;
     }
     const std::string inside = *root == "/" ? "/" : *root + "/";
     if (!file->starts_with(inside)) {
-        SetLastFileError(FileStep::LinkOutside, 0);
+        RecordFailure(FileStep::LinkOutside, 0);
         return std::nullopt;
     }
     // Walk down from the drive's own descriptor, never through a link: a directory swapped
@@ -178,7 +144,7 @@ std::optional<FileTarget> FollowLinkInside(const Descriptor& drive, const std::s
         rest.remove_prefix(slash + 1);
     }
     if (!at) {
-        SetLastFileError(FileStep::Inspect, errno);
+        RecordFailure(FileStep::Inspect);
         return std::nullopt;
     }
     return FileTarget{std::move(at), std::string(rest)};
@@ -206,7 +172,7 @@ std::optional<FileTarget> ResolveFileTarget(std::string_view dosPath)
     if (!parsed)
         return std::nullopt;
     if (parsed->name.empty()) {  // the drive's root is no file
-        Unresolved(EINVAL);
+        RecordFailure(FileStep::ResolvePath, EINVAL);
         return std::nullopt;
     }
     std::string directory;
@@ -220,23 +186,45 @@ std::optional<FileTarget> ResolveFileTarget(std::string_view dosPath)
     return FollowLinkInside(drive, directory, name);
 }
 
-Descriptor OpenRegularFile(const FileTarget& target)
+Descriptor OpenWithoutBlocking(int directory, const char* name, Openable kinds)
 {
+    const bool image = kinds == Openable::DiskImage;
+    auto allowed = [image](mode_t mode) { return S_ISREG(mode) || (image && S_ISBLK(mode)); };
     struct stat status {};
-    if (fstatat(target.directory.get(), target.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+    if (fstatat(directory, name, &status, image ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
         return Descriptor();
-    // Looked at first, so that no device or FIFO is ever opened.
-    if (!S_ISREG(status.st_mode)) {
+    // Looked at first, so that no FIFO or terminal is ever opened.
+    if (!allowed(status.st_mode)) {
         errno = S_ISDIR(status.st_mode) ? EISDIR : S_ISLNK(status.st_mode) ? ELOOP : EINVAL;
         return Descriptor();
     }
-    Descriptor fd(openat(target.directory.get(), target.name.c_str(),
-                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd && (fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode))) {
+    Descriptor fd(openat(directory, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (image ? 0 : O_NOFOLLOW)));
+    if (fd && (fstat(fd.get(), &status) != 0 || !allowed(status.st_mode))) {
         fd.reset();
         errno = EINVAL;  // swapped for something else since the look
     }
     return fd;
+}
+
+Descriptor OpenRegularFile(const FileTarget& target)
+{
+    return OpenWithoutBlocking(target.directory.get(), target.name.c_str());
+}
+
+void ForEachEntry(int directory, const std::function<bool(const char* name)>& visit)
+{
+    const int fd = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!listing) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    while (const dirent* entry = readdir(listing)) {
+        if (!visit(entry->d_name))
+            break;
+    }
+    closedir(listing);
 }
 
 bool ReadWholeFile(int fd, std::string& bytes)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,10 +34,23 @@ struct FileTarget {
 // FileStep::Inspect. Other failures as HostPath.
 std::optional<FileTarget> ResolveFileTarget(std::string_view dosPath);
 
-// Opens the target for reading, never through a link and never blocking; only a regular
-// file is opened at all. An invalid descriptor with errno set otherwise (ENOENT, EISDIR
-// for a directory, EINVAL for anything else, ELOOP for a link).
+// What OpenWithoutBlocking opens: a regular file, never through a link; or a disk image,
+// a regular file or a block device, through links (the user named it).
+enum class Openable { RegularFile, DiskImage };
+
+// Opens name (relative to the directory open at directory, or AT_FDCWD) for reading
+// without ever blocking: it is looked at first, so that nothing but what kinds allows
+// (no FIFO, no terminal) is opened at all, and again once open. An invalid descriptor
+// with errno set otherwise (ENOENT, EISDIR for a directory, ELOOP for a link where none
+// is followed, EINVAL for anything else).
+Descriptor OpenWithoutBlocking(int directory, const char* name, Openable kinds = Openable::RegularFile);
+
+// OpenWithoutBlocking for the regular file that target names.
 Descriptor OpenRegularFile(const FileTarget& target);
+
+// Calls visit with the name of each entry of the directory open at directory, until it
+// returns false. Lists nothing when the directory cannot be read.
+void ForEachEntry(int directory, const std::function<bool(const char* name)>& visit);
 
 // Far beyond any real msdos.sys; larger files are neither read nor written.
 inline constexpr size_t MaxFileSize = 16 * 1024 * 1024;

@@ -46,6 +46,12 @@ void SetLastFileError(FileStep step, int code, std::string detail)
     lastError = FileError(step, code, std::move(detail));
 }
 
+bool RecordFailure(FileStep step, int code, std::string detail)
+{
+    SetLastFileError(step, code, std::move(detail));
+    return false;
+}
+
 void ClearLastFileError()
 {
     lastError = {};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <utility>
 
@@ -39,6 +40,10 @@ struct FileError {
 FileError LastFileError();
 void SetLastFileError(FileStep step, int code, std::string detail = {});
 void ClearLastFileError();
+
+// How every operation of the file layer fails: records that step failed with code (errno
+// unless given; detail, an external tool's words) and returns false.
+bool RecordFailure(FileStep step, int code = errno, std::string detail = {});
 
 // One readable sentence for a message box, without a final full stop: what failed and
 // why, e.g. "The temporary file could not be written: No space left on device"; an

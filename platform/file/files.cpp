@@ -1,20 +1,16 @@
 #include "platform/file/files.h"
 
-#include "platform/file/drives.h"
 #include "platform/file/descriptor.h"
+#include "platform/file/dosattributes.h"
+#include "platform/file/drives.h"
 #include "platform/file/fileerror.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <linux/magic.h>
-#include <linux/msdos_fs.h>
 #include <string>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -24,7 +20,6 @@ constexpr uint32_t knownAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HI
 // What the permission bits cannot hold and the extended attribute must.
 constexpr uint32_t xattrAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
                                      | FILE_ATTRIBUTE_ARCHIVE;
-constexpr const char* dosAttributeName = "user.DOSATTRIB";
 
 std::atomic<int> callsBeforeInjectedFailure{0};
 std::atomic<int> injectedCode{EIO};
@@ -41,13 +36,6 @@ bool InjectedFailure()
     return true;
 }
 
-// Records errno as the failure of the attribute step; returns false for the caller.
-bool AttributeFailure()
-{
-    SetLastFileError(FileStep::Attributes, errno);
-    return false;
-}
-
 // Opens the file path names to read or change its attributes; invalid, with
 // LastFileError() set, unless it is a regular file reached inside its drive.
 Descriptor OpenForAttributes(const char* path)
@@ -57,37 +45,8 @@ Descriptor OpenForAttributes(const char* path)
         return Descriptor();
     Descriptor fd = OpenRegularFile(*target);
     if (!fd)
-        AttributeFailure();
+        RecordFailure(FileStep::Attributes);
     return fd;
-}
-
-// True (in onFat) when the file lives on a FAT mount; false with errno when fstatfs fails.
-bool IsOnFatMount(int fd, bool& onFat)
-{
-    struct statfs volume {};
-    if (fstatfs(fd, &volume) != 0)
-        return false;
-    onFat = volume.f_type == MSDOS_SUPER_MAGIC;
-    return true;
-}
-
-// The extended attribute's bytes as stored, or nullopt when there is none (errno says
-// whether that is only its absence: ENODATA, or ENOTSUP where none can be kept).
-std::optional<std::string> StoredDosAttribute(int fd)
-{
-    for (;;) {
-        const ssize_t size = fgetxattr(fd, dosAttributeName, nullptr, 0);
-        if (size < 0)
-            return std::nullopt;
-        std::string value(size_t(size), '\0');
-        const ssize_t read = fgetxattr(fd, dosAttributeName, value.data(), value.size());
-        if (read >= 0) {
-            value.resize(size_t(read));
-            return value;
-        }
-        if (errno != ERANGE)  // grown since the size was asked: ask again
-            return std::nullopt;
-    }
 }
 
 // The set stored in the extended attribute ("0x7" style text); 0 when there is none.
@@ -107,23 +66,11 @@ bool ReadDosAttribute(int fd, uint32_t& attributes)
 // Stores the set in the extended attribute, or removes it when nothing needs keeping.
 bool WriteDosAttribute(int fd, uint32_t attributes)
 {
-    if ((attributes & xattrAttributes) == 0) {
-        if (fremovexattr(fd, dosAttributeName) == 0)
-            return true;
-        return errno == ENODATA || errno == ENOTSUP;
-    }
+    if ((attributes & xattrAttributes) == 0)
+        return StoreDosAttribute(fd, std::nullopt) || errno == ENODATA || errno == ENOTSUP;
     char text[16];
     int length = std::snprintf(text, sizeof text, "0x%x", unsigned(attributes));
-    return fsetxattr(fd, dosAttributeName, text, size_t(length), 0) == 0;
-}
-
-// Puts the extended attribute back as it was stored (StoredDosAttribute).
-void RestoreDosAttribute(int fd, const std::optional<std::string>& stored)
-{
-    if (stored)
-        fsetxattr(fd, dosAttributeName, stored->data(), stored->size(), 0);
-    else
-        fremovexattr(fd, dosAttributeName);
+    return StoreDosAttribute(fd, std::string(text, size_t(length)));
 }
 
 // The mode with read-only applied: no write bit at all, or at least the owner's.
@@ -156,22 +103,20 @@ bool SetFileAttributesA(const char* path, uint32_t attributes)
 {
     attributes &= knownAttributes;
     if (InjectedFailure())
-        return AttributeFailure();
+        return RecordFailure(FileStep::Attributes);
     const Descriptor fd = OpenForAttributes(path);
     struct stat status {};
-    bool onFat = false;
     if (!fd)
         return false;
-    if (fstat(fd.get(), &status) != 0 || !IsOnFatMount(fd.get(), onFat))
-        return AttributeFailure();
+    const std::optional<bool> onFat = OnFatMount(fd.get());
+    if (fstat(fd.get(), &status) != 0 || !onFat)
+        return RecordFailure(FileStep::Attributes);
 
-    if (onFat) {
+    if (*onFat) {
         uint32_t stored = 0;
-        if (ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &stored) != 0)
-            return AttributeFailure();
-        stored = (stored & ~knownAttributes) | attributes;
-        if (ioctl(fd.get(), FAT_IOCTL_SET_ATTRIBUTES, &stored) != 0)
-            return AttributeFailure();
+        if (!ReadFatAttributes(fd.get(), stored)
+            || !WriteFatAttributes(fd.get(), (stored & ~knownAttributes) | attributes))
+            return RecordFailure(FileStep::Attributes);
         return true;
     }
 
@@ -182,11 +127,11 @@ bool SetFileAttributesA(const char* path, uint32_t attributes)
     mode_t wanted = ModeWithReadOnly(original, attributes & FILE_ATTRIBUTE_READONLY);
     const std::optional<std::string> stored = StoredDosAttribute(fd.get());
     if (!ChangeMode(fd.get(), original, writable))
-        return AttributeFailure();
+        return RecordFailure(FileStep::Attributes);
     if (!WriteDosAttribute(fd.get(), attributes) || !ChangeMode(fd.get(), writable, wanted)) {
         // Undo what was done, so that a failure leaves the set as it was.
-        AttributeFailure();
-        RestoreDosAttribute(fd.get(), stored);
+        RecordFailure(FileStep::Attributes);
+        StoreDosAttribute(fd.get(), stored);
         ChangeMode(fd.get(), writable, original);
         return false;
     }
@@ -203,26 +148,17 @@ uint32_t GetFileAttributesA(const char* path)
 {
     const Descriptor fd = OpenForAttributes(path);
     struct stat status {};
-    bool onFat = false;
     if (!fd)
         return INVALID_FILE_ATTRIBUTES;
-    if (fstat(fd.get(), &status) != 0 || !IsOnFatMount(fd.get(), onFat)) {
-        AttributeFailure();
-        return INVALID_FILE_ATTRIBUTES;
-    }
-
+    const std::optional<bool> onFat = OnFatMount(fd.get());
     uint32_t attributes = 0;
-    if (onFat) {
-        if (ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &attributes) != 0) {
-            AttributeFailure();
-            return INVALID_FILE_ATTRIBUTES;
-        }
-        return attributes & knownAttributes;
-    }
-    if (!ReadDosAttribute(fd.get(), attributes)) {
-        AttributeFailure();
+    if (fstat(fd.get(), &status) != 0 || !onFat
+        || !(*onFat ? ReadFatAttributes(fd.get(), attributes) : ReadDosAttribute(fd.get(), attributes))) {
+        RecordFailure(FileStep::Attributes);
         return INVALID_FILE_ATTRIBUTES;
     }
+    if (*onFat)
+        return attributes & knownAttributes;
     if ((status.st_mode & 0222) == 0)
         attributes |= FILE_ATTRIBUTE_READONLY;
     return attributes;

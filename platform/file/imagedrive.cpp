@@ -1,8 +1,11 @@
 #include "platform/file/imagedrive.h"
 
+#include "platform/file/asciicase.h"
+#include "platform/file/drives.h"
+#include "platform/file/fileerror.h"
+#include "platform/file/files.h"
 #include "platform/file/imagelayout.h"
 #include "platform/file/imagelock.h"
-#include "platform/file/fileerror.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,26 +22,15 @@
 
 namespace {
 
-// As for the profile functions: larger files are neither read nor written.
-constexpr size_t maxFileSize = 16 * 1024 * 1024;
-constexpr uint32_t knownAttributes = 0x01 | 0x02 | 0x04 | 0x20;
-constexpr uint32_t invalidAttributes = 0xFFFFFFFF;
+constexpr uint32_t knownAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
+                                     | FILE_ATTRIBUTE_ARCHIVE;
 constexpr struct {
     uint32_t bit;
     char letter;  // as mattrib shows and takes it
-} attributeLetters[] = {{0x01, 'r'}, {0x02, 'h'}, {0x04, 's'}, {0x20, 'a'}};
-
-char AsciiUpper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
-std::string Uppercase(std::string_view name)
-{
-    std::string upper(name);
-    std::transform(upper.begin(), upper.end(), upper.begin(), AsciiUpper);
-    return upper;
-}
+} attributeLetters[] = {{FILE_ATTRIBUTE_READONLY, 'r'},
+                        {FILE_ATTRIBUTE_HIDDEN, 'h'},
+                        {FILE_ATTRIBUTE_SYSTEM, 's'},
+                        {FILE_ATTRIBUTE_ARCHIVE, 'a'}};
 
 // A name in the root directory that mtools takes literally: no path, no wildcard.
 bool IsPlainName(std::string_view name)
@@ -63,15 +55,10 @@ std::string TemporaryNameFor(std::string_view name)
     return temporary;
 }
 
-bool Fail(FileStep step, int code, std::string detail = {})
+// Records a tool's failure, in its own words, as the failure of step.
+bool ToolFailure(FileStep step, const ToolResult& result)
 {
-    SetLastFileError(step, code, std::move(detail));
-    return false;
-}
-
-bool Fail(FileStep step, const ToolResult& result)
-{
-    return Fail(step, result.code, result.message);
+    return RecordFailure(step, result.code, result.message);
 }
 
 // The number after label at the start of a line of text ("sector size: 512 bytes").
@@ -130,21 +117,18 @@ struct DiskEnds {
 // The size and the first and last sectors of the regular file or block device at path.
 std::optional<DiskEnds> ReadEnds(const std::string& path)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const Descriptor fd = OpenWithoutBlocking(AT_FDCWD, path.c_str(), Openable::DiskImage);
     struct stat status {};
-    if (fd < 0 || fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode))) {
-        Fail(FileStep::OpenImage, fd < 0 ? errno : EINVAL);
-        if (fd >= 0)
-            close(fd);
+    if (!fd || fstat(fd.get(), &status) != 0) {
+        RecordFailure(FileStep::OpenImage);
         return std::nullopt;
     }
     DiskEnds ends;
     ends.size = uint64_t(status.st_size);
-    if (S_ISBLK(status.st_mode) && ioctl(fd, BLKGETSIZE64, &ends.size) != 0)
+    if (S_ISBLK(status.st_mode) && ioctl(fd.get(), BLKGETSIZE64, &ends.size) != 0)
         ends.size = 0;
-    ends.head = ReadSector(fd, 0);
-    ends.tail = ReadSector(fd, ends.size > SectorSize ? ends.size - SectorSize : 0);
-    close(fd);
+    ends.head = ReadSector(fd.get(), 0);
+    ends.tail = ReadSector(fd.get(), ends.size > SectorSize ? ends.size - SectorSize : 0);
     return ends;
 }
 
@@ -159,7 +143,7 @@ ImageDrive::ImageDrive(std::string path, std::unique_ptr<QemuExport> qemuExport,
 std::unique_ptr<ImageDrive> ImageDrive::Open(const std::string& path, int partition)
 {
     if (path.find("@@") != std::string::npos) {
-        Fail(FileStep::OpenImage, EINVAL, "mtools cannot open a path that contains \"@@\"");
+        RecordFailure(FileStep::OpenImage, EINVAL, "mtools cannot open a path that contains \"@@\"");
         return nullptr;
     }
     std::optional<DiskEnds> ends = ReadEnds(path);
@@ -179,7 +163,7 @@ std::unique_ptr<ImageDrive> ImageDrive::Open(const std::string& path, int partit
 
     std::optional<uint64_t> offset = FatOffset(ends->head, size, partition);
     if (!offset) {
-        Fail(FileStep::ImageNotUnderstood, EINVAL, "the partition is empty or reaches beyond the end of the image");
+        RecordFailure(FileStep::ImageNotUnderstood, EINVAL, "the partition is empty or reaches beyond the end of the image");
         return nullptr;
     }
     std::unique_ptr<ImageDrive> drive(new ImageDrive(path, std::move(exported), toolPath, *offset));
@@ -190,11 +174,11 @@ std::unique_ptr<ImageDrive> ImageDrive::Open(const std::string& path, int partit
     if (sectors == 0)
         sectors = NumberAfter(info.output, "big size: ");
     if (!info.ok)
-        Fail(FileStep::ImageNotUnderstood, info);
+        ToolFailure(FileStep::ImageNotUnderstood, info);
     else if (sector == 0 || sectors == 0)
-        Fail(FileStep::ImageNotUnderstood, EINVAL, "mtools did not tell the size of the file system");
+        RecordFailure(FileStep::ImageNotUnderstood, EINVAL, "mtools did not tell the size of the file system");
     else if (sector * sectors > size - *offset)
-        Fail(FileStep::ImageNotUnderstood, EINVAL, "the file system reaches beyond the end of the image (truncated?)");
+        RecordFailure(FileStep::ImageNotUnderstood, EINVAL, "the file system reaches beyond the end of the image (truncated?)");
     else
         return drive;
     return nullptr;
@@ -242,7 +226,7 @@ bool ImageDrive::Refresh(int lockFd, bool force)
 
     ToolResult listing = Mtools("mdir", {"-a", "-f", "-b", "::/"}, lockFd);
     if (!listing.ok)
-        return Fail(FileStep::ImageNotUnderstood, listing);
+        return ToolFailure(FileStep::ImageNotUnderstood, listing);
     std::vector<Entry> entries;
     for (std::string_view line : Lines(listing.output)) {
         if (!line.starts_with("::/") || line.size() <= 3)
@@ -300,7 +284,7 @@ const ImageDrive::Entry* ImageDrive::Find(std::string_view name) const
     if (!entries_)
         return nullptr;
     for (const Entry& entry : *entries_) {
-        if (Uppercase(entry.name) == Uppercase(name))
+        if (EqualIgnoringAsciiCase(entry.name, name))
             return &entry;
     }
     return nullptr;
@@ -310,11 +294,11 @@ const ImageDrive::Entry* ImageDrive::Usable(std::string_view name) const
 {
     const Entry* entry = Find(name);
     if (!entry)
-        Fail(FileStep::Inspect, ENOENT);
+        RecordFailure(FileStep::Inspect, ENOENT);
     else if (entry->directory)
-        Fail(FileStep::Inspect, EISDIR);
+        RecordFailure(FileStep::Inspect, EISDIR);
     else if (!entry->sound)
-        Fail(FileStep::Inspect, EIO, "the file system is damaged there (its clusters loop or are shared); fsck.fat can repair it");
+        RecordFailure(FileStep::Inspect, EIO, "the file system is damaged there (its clusters loop or are shared); fsck.fat can repair it");
     else
         return entry;
     return nullptr;
@@ -323,7 +307,7 @@ const ImageDrive::Entry* ImageDrive::Usable(std::string_view name) const
 const ImageDrive::Entry* ImageDrive::Lookup(std::string_view name)
 {
     if (!IsPlainName(name)) {
-        Fail(FileStep::ResolvePath, EINVAL);
+        RecordFailure(FileStep::ResolvePath, EINVAL);
         return nullptr;
     }
     if (!RefreshShared())
@@ -353,13 +337,13 @@ bool ImageDrive::RepairLocked(std::string_view name, int lockFd)
     if (!copy || copy->directory)
         return true;
     if (!Find(name) && !copy->sound)
-        return Fail(FileStep::Rename, EIO, "the copy left by an interrupted save is damaged");
+        return RecordFailure(FileStep::Rename, EIO, "the copy left by an interrupted save is damaged");
     ToolResult repaired = Find(name) ? Mtools("mdel", {"::/" + copy->name}, lockFd)
-                                     : Mtools("mren", {"-D", "s", "::/" + copy->name, "::/" + Uppercase(name)}, lockFd);
+                                     : Mtools("mren", {"-D", "s", "::/" + copy->name, "::/" + AsciiUppercase(name)}, lockFd);
     if (!repaired.ok)
-        return Fail(FileStep::Rename, repaired);
+        return ToolFailure(FileStep::Rename, repaired);
     if (fdatasync(lockFd) != 0)
-        return Fail(FileStep::FlushTemporary, errno);
+        return RecordFailure(FileStep::FlushTemporary, errno);
     return Refresh(lockFd, true);
 }
 
@@ -370,7 +354,7 @@ std::optional<uint32_t> ImageDrive::ReadAttributes(const std::string& entryName,
     ToolResult shown = Mtools("mattrib", {"::/" + entryName}, lockFd);
     size_t name = shown.output.find("::/");
     if (!shown.ok || name == std::string::npos) {
-        Fail(FileStep::Attributes, shown.ok ? EIO : shown.code, shown.message);
+        RecordFailure(FileStep::Attributes, shown.ok ? EIO : shown.code, shown.message);
         return std::nullopt;
     }
     uint32_t attributes = 0;
@@ -388,7 +372,7 @@ bool ImageDrive::WriteAttributes(const std::string& entryName, uint32_t attribut
         arguments.push_back(std::string(attributes & bit ? "+" : "-") + letter);
     arguments.push_back("::/" + entryName);
     ToolResult changed = Mtools("mattrib", arguments, lockFd);
-    return changed.ok || Fail(FileStep::Attributes, changed);
+    return changed.ok || ToolFailure(FileStep::Attributes, changed);
 }
 
 bool ImageDrive::exists(std::string_view name)
@@ -407,9 +391,9 @@ std::optional<std::string> ImageDrive::read(std::string_view name)
     if (!lock)
         return std::nullopt;
     const std::string entryName = entry->name;
-    ToolResult typed = Mtools("mtype", {"::/" + entryName}, lock->fd(), {}, maxFileSize);
+    ToolResult typed = Mtools("mtype", {"::/" + entryName}, lock->fd(), {}, MaxFileSize);
     if (!typed.ok) {
-        Fail(FileStep::Read, typed);
+        ToolFailure(FileStep::Read, typed);
         return std::nullopt;
     }
     return contents_[entryName] = std::move(typed.output);
@@ -419,17 +403,17 @@ uint32_t ImageDrive::attributes(std::string_view name)
 {
     const Entry* entry = Lookup(name);
     if (!entry)
-        return invalidAttributes;
+        return INVALID_FILE_ATTRIBUTES;
     const std::string entryName = entry->name;
     std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Read);
     std::optional<uint32_t> found = lock ? ReadAttributes(entryName, lock->fd()) : std::nullopt;
-    return found ? *found : invalidAttributes;
+    return found ? *found : INVALID_FILE_ATTRIBUTES;
 }
 
 bool ImageDrive::setAttributes(std::string_view name, uint32_t attributes)
 {
     if (!IsPlainName(name))
-        return Fail(FileStep::ResolvePath, EINVAL);
+        return RecordFailure(FileStep::ResolvePath, EINVAL);
     std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Write);
     if (!lock || !RepairLocked(name, lock->fd()))
         return false;
@@ -441,7 +425,7 @@ bool ImageDrive::setAttributes(std::string_view name, uint32_t attributes)
     if (!WriteAttributes(entryName, attributes, lock->fd()))
         return false;
     if (fdatasync(lock->fd()) != 0)
-        return Fail(FileStep::Attributes, errno);
+        return RecordFailure(FileStep::Attributes, errno);
     cachedFor_ = CurrentIdentity();
     attributes_[entryName] = attributes;
     return true;
@@ -450,9 +434,9 @@ bool ImageDrive::setAttributes(std::string_view name, uint32_t attributes)
 bool ImageDrive::replace(std::string_view name, std::string_view bytes)
 {
     if (!IsPlainName(name))
-        return Fail(FileStep::ResolvePath, EINVAL);
-    if (bytes.size() > maxFileSize)
-        return Fail(FileStep::WriteTemporary, EFBIG);
+        return RecordFailure(FileStep::ResolvePath, EINVAL);
+    if (bytes.size() > MaxFileSize)
+        return RecordFailure(FileStep::WriteTemporary, EFBIG);
     std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Write);
     if (!lock || !RepairLocked(name, lock->fd()))
         return false;
@@ -463,7 +447,7 @@ bool ImageDrive::replace(std::string_view name, std::string_view bytes)
     const std::string target = entry->name;
     const std::string temporary = TemporaryNameFor(name);
     if (Find(temporary))  // a directory: repairing removed any file of that name
-        return Fail(FileStep::CreateTemporary, EEXIST);
+        return RecordFailure(FileStep::CreateTemporary, EEXIST);
     std::optional<uint32_t> attributes = ReadAttributes(target, fd);
     if (!attributes)
         return false;
@@ -477,16 +461,16 @@ bool ImageDrive::replace(std::string_view name, std::string_view bytes)
     };
     ToolResult written = Mtools("mcopy", {"-D", "o", "-", "::/" + temporary}, fd, bytes);
     if (!written.ok)
-        return abandon(Fail(FileStep::WriteTemporary, written));
+        return abandon(ToolFailure(FileStep::WriteTemporary, written));
     if (!WriteAttributes(temporary, *attributes, fd))
         return abandon(false);
-    ToolResult check = Mtools("mtype", {"::/" + temporary}, fd, {}, maxFileSize);
+    ToolResult check = Mtools("mtype", {"::/" + temporary}, fd, {}, MaxFileSize);
     if (!check.ok)
-        return abandon(Fail(FileStep::WriteTemporary, check));
+        return abandon(ToolFailure(FileStep::WriteTemporary, check));
     if (check.output != bytes)
-        return abandon(Fail(FileStep::WriteTemporary, EIO, "the copy written into the image reads back differently"));
+        return abandon(RecordFailure(FileStep::WriteTemporary, EIO, "the copy written into the image reads back differently"));
     if (fdatasync(fd) != 0)
-        return abandon(Fail(FileStep::FlushTemporary, errno));
+        return abandon(RecordFailure(FileStep::FlushTemporary, errno));
 
     // From here on the complete copy stays whatever happens: the next lookup finishes
     // the job should we fail or be killed. The names stay as they are on success.
@@ -494,12 +478,12 @@ bool ImageDrive::replace(std::string_view name, std::string_view bytes)
     entries_.reset();
     ToolResult removed = Mtools("mdel", {"::/" + target}, fd);
     if (!removed.ok)
-        return Fail(FileStep::Rename, removed);
+        return ToolFailure(FileStep::Rename, removed);
     ToolResult renamed = Mtools("mren", {"-D", "s", "::/" + temporary, "::/" + target}, fd);
     if (!renamed.ok)
-        return Fail(FileStep::Rename, renamed);
+        return ToolFailure(FileStep::Rename, renamed);
     if (fdatasync(fd) != 0)
-        return Fail(FileStep::FlushTemporary, errno);
+        return RecordFailure(FileStep::FlushTemporary, errno);
     entries_ = std::move(entries);
     cachedFor_ = CurrentIdentity();
     contents_[target] = std::string(bytes);
@@ -528,7 +512,7 @@ ImageDrive* ImageDriveFor(char letter, const std::string& path)
         else if (partition.size() == 1 && partition[0] >= '1' && partition[0] <= '4')
             fresh.drive = ImageDrive::Open(path, partition[0] - '0');
         else
-            Fail(FileStep::ImageNotUnderstood, EINVAL,
+            RecordFailure(FileStep::ImageNotUnderstood, EINVAL,
                  std::string("VARNELLO_PARTITION_") + letter + " must be a partition number from 1 to 4");
         if (!fresh.drive)
             fresh.error = LastFileError();

@@ -62,7 +62,7 @@ int OpenImage(const std::string& path, bool forWriting, bool exclusive)
 
 std::nullopt_t InUse(const char* why)
 {
-    SetLastFileError(FileStep::ImageInUse, EBUSY, why);
+    RecordFailure(FileStep::ImageInUse, EBUSY, why);
     return std::nullopt;
 }
 
@@ -75,7 +75,7 @@ std::optional<ImageLock> ImageLock::Take(const std::string& path, Mode mode)
     if (fd < 0) {
         if (errno == EBUSY)
             return InUse("the device is mounted or used by another program");
-        SetLastFileError(FileStep::OpenImage, errno);
+        RecordFailure(FileStep::OpenImage);
         return std::nullopt;
     }
     ImageLock lock(fd);

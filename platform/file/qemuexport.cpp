@@ -56,12 +56,6 @@ std::string RuntimeDirectory()
     return "/tmp";
 }
 
-std::nullptr_t Unavailable(FileStep step, int code, std::string why)
-{
-    SetLastFileError(step, code, std::move(why));
-    return nullptr;
-}
-
 bool Mounted(const std::string& rawPath, const std::string& directory)
 {
     struct stat file {};
@@ -174,14 +168,15 @@ std::string ReadAll(int fd)
     return text;
 }
 
-// Why the daemon did not come up, from what it wrote.
-std::nullptr_t StartFailure(const std::string& said)
+// Records why the daemon did not come up, from what it wrote.
+void RecordStartFailure(const std::string& said)
 {
     if (said.find("lock") != std::string::npos)
-        return Unavailable(FileStep::ImageInUse, EBUSY, "another program, such as a running emulator, has it open");
-    return Unavailable(FileStep::ImageTool, EIO,
-                       "qemu-storage-daemon could not show the image as a raw disk"
-                           + (said.empty() ? std::string() : " (" + said + ")"));
+        RecordFailure(FileStep::ImageInUse, EBUSY, "another program, such as a running emulator, has it open");
+    else
+        RecordFailure(FileStep::ImageTool, EIO,
+                      "qemu-storage-daemon could not show the image as a raw disk"
+                          + (said.empty() ? std::string() : " (" + said + ")"));
 }
 
 }  // namespace
@@ -190,17 +185,23 @@ std::unique_ptr<QemuExport> QemuExport::Start(const std::string& image, std::str
 {
     WatchPlan plan;
     plan.daemon = FindProgram("qemu-storage-daemon");
-    if (plan.daemon.empty())
-        return Unavailable(FileStep::ImageTool, ENOENT,
-                           "qemu-storage-daemon is not installed (Debian packages qemu-system-common and fuse3)");
-    if (access("/dev/fuse", R_OK | W_OK) != 0)
-        return Unavailable(FileStep::ImageTool, errno,
-                           "FUSE is not available to this user (/dev/fuse; Debian package fuse3); "
-                           "qemu-img convert -O raw can make a raw image instead");
+    if (plan.daemon.empty()) {
+        RecordFailure(FileStep::ImageTool, ENOENT,
+                      "qemu-storage-daemon is not installed (Debian packages qemu-system-common and fuse3)");
+        return nullptr;
+    }
+    if (access("/dev/fuse", R_OK | W_OK) != 0) {
+        RecordFailure(FileStep::ImageTool, errno,
+                      "FUSE is not available to this user (/dev/fuse; Debian package fuse3); "
+                      "qemu-img convert -O raw can make a raw image instead");
+        return nullptr;
+    }
 
     std::string pattern = RuntimeDirectory() + "/varnello-image-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        return Unavailable(FileStep::ImageTool, errno, "no private directory for the disk image's export");
+    if (!mkdtemp(pattern.data())) {
+        RecordFailure(FileStep::ImageTool, errno, "no private directory for the disk image's export");
+        return nullptr;
+    }
     plan.directory = pattern;
     plan.rawPath = plan.directory + "/disk.raw";
     plan.logPath = plan.directory + "/daemon.log";
@@ -215,7 +216,8 @@ std::unique_ptr<QemuExport> QemuExport::Start(const std::string& image, std::str
         unlink(plan.rawPath.c_str());
         unlink(plan.logPath.c_str());
         rmdir(plan.directory.c_str());
-        return Unavailable(FileStep::ImageTool, code, "no private directory for the disk image's export");
+        RecordFailure(FileStep::ImageTool, code, "no private directory for the disk image's export");
+        return nullptr;
     }
     close(mountpoint);
     plan.keepAlive = keepAlive[0];
@@ -246,7 +248,8 @@ std::unique_ptr<QemuExport> QemuExport::Start(const std::string& image, std::str
         int code = errno;
         close(keepAlive[1]);
         close(logReader);
-        return Unavailable(FileStep::ImageTool, code, "qemu-storage-daemon could not be started");
+        RecordFailure(FileStep::ImageTool, code, "qemu-storage-daemon could not be started");
+        return nullptr;
     }
 
     auto deadline = Clock::now() + startLimit;
@@ -258,7 +261,8 @@ std::unique_ptr<QemuExport> QemuExport::Start(const std::string& image, std::str
                 WaitForEnd(watcher, stopLimit);
             std::string said = gone ? ReadAll(logReader) : "it did not start within 10 seconds";
             close(logReader);
-            return StartFailure(said);
+            RecordStartFailure(said);
+            return nullptr;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
