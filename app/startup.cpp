@@ -55,10 +55,14 @@ VRNL* Startup(const QString& argument)
         return nullptr;
     }
 
-    if (!FileExists((BootPath + QStringLiteral("msdos.sys")).toStdString().c_str())) {
+    const std::string bootFile = (BootPath + QStringLiteral("msdos.sys")).toStdString();
+    if (!FileExists(bootFile.c_str())) {
         splash->Unload();
-        MsgBox(QStringLiteral("'") + BootPath + QStringLiteral("' isn't the boot drive!!!"), MsgButtons::Ok,
-               MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+        // A disk image that cannot be used says why, such as which tool to install.
+        const std::string why = WhyFileNotFound(bootFile.c_str());
+        MsgBox(QStringLiteral("'") + BootPath + QStringLiteral("' isn't the boot drive!!!")
+                   + (why.empty() ? QString() : QStringLiteral("\r\n") + QString::fromStdString(why) + QStringLiteral(".")),
+               MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
         return nullptr;
     }
 

@@ -25,6 +25,11 @@ void VRNL::Load()
                               "those of the file.")
                    .arg(file, QString::fromStdString(Describe(unreadable))),
                MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+    else if (DriveInUseByAnotherProgram(file.toStdString().c_str()))
+        MsgBox(QStringLiteral("%1 is in use: another program, such as a running emulator, has its disk image "
+                              "open.\r\nThe configuration cannot be written until that program has closed it.")
+                   .arg(file),
+               MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
 
     // Dual boot needs all three files that an earlier MS-DOS leaves in the root.
     const bool io = BootFileExists("io.dos");
