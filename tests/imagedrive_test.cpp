@@ -587,9 +587,10 @@ TEST(ImageDrive, AQcow2ImageWithoutTheDaemonSaysWhatToInstall)
     TempDrive scratch('I');
     const std::string image = Qcow2(scratch.dir());
     ScopedEnv path("PATH", scratch.dir());
-    EXPECT_FALSE(ImageDrive::Open(image));
+    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
+    EXPECT_FALSE(FileExists("C:\\msdos.sys"));
     EXPECT_EQ(LastFileError().step, FileStep::ImageTool);
-    EXPECT_NE(Describe(LastFileError()).find("qemu-system-common and fuse3"), std::string::npos);
+    EXPECT_NE(WhyFileNotFound("C:\\msdos.sys").find("qemu-system-common and fuse3"), std::string::npos);
 }
 
 TEST(ImageDrive, TheExportDaemonEndsWhenVarnelloIsKilled)

@@ -108,7 +108,7 @@ std::string WhyFileNotFound(const char* path)
     if (!image || (image->drive && image->drive->exists(image->name)))
         return "";
     const FileError error = LastFileError();
-    return error.code == ENOENT ? "" : Describe(error);
+    return error.step == FileStep::Inspect && error.code == ENOENT ? "" : Describe(error);
 }
 
 bool DriveInUseByAnotherProgram(const char* path)
