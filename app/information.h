@@ -11,6 +11,7 @@ class Information : public QDialog {
 public:
     explicit Information(QWidget* parent);
 
+private:
     SSPanel* SSPanel5;  // the version line
     SSCommand* ExitInfo;
 };

@@ -19,6 +19,7 @@ void PlaceInZOrder(QWidget* window, int insertAfter)
 
 Starting::Starting()
 {
+    setObjectName(QStringLiteral("Starting"));
     setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
     setFrameStyle(QFrame::Panel | QFrame::Raised);
     setLineWidth(2);

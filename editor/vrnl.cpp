@@ -43,18 +43,26 @@ void Place(QWidget* widget, int left, int top, int width, int height)
     widget->setGeometry(PixelRect(left, top, width, height));
 }
 
-SSPanel* Frame(QWidget* parent, int left, int top, int width, int height)
+// Array elements are named as "Check(5)", "Text(0)".
+QString ElementName(const char* array, int index)
+{
+    return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(index);
+}
+
+SSPanel* Frame(QWidget* parent, const char* name, int left, int top, int width, int height)
 {
     auto* panel = new SSPanel(parent);
+    panel->setObjectName(QLatin1String(name));
     Place(panel, left, top, width, height);
     return panel;
 }
 
 // A command button sits 75 twips inside its frame, which shows as an even bevel round it.
-SSCommand* Command(QWidget* parent, const SSPanel* frame, const char* caption, int width, int height,
-                   const QFont& font)
+SSCommand* Command(QWidget* parent, const char* name, const SSPanel* frame, const char* caption, int width,
+                   int height, const QFont& font)
 {
     auto* command = new SSCommand(parent, QString::fromLatin1(caption));
+    command->setObjectName(QLatin1String(name));
     Place(command, Twips(frame->x()) + 75, Twips(frame->y()) + 75, width, height);
     command->setFont(font);
     QPalette palette = command->palette();
@@ -67,6 +75,7 @@ SSCommand* Command(QWidget* parent, const SSPanel* frame, const char* caption, i
 
 VRNL::VRNL()
 {
+    setObjectName(QStringLiteral("VRNL"));
     setWindowTitle(QStringLiteral("Varnello"));
     setWindowIcon(QIcon(QStringLiteral(":/varnello.ico")));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -82,15 +91,16 @@ VRNL::VRNL()
 void VRNL::CreateControls()
 {
     // Frames first, so that the controls they frame lie above them.
-    SSPanel1 = Frame(this, 120, 120, 3015, 4455);
-    SSPanel2 = Frame(this, 3360, 480, 1695, 1095);
-    SSPanel4 = Frame(this, 5160, 480, 1095, 1095);
-    SSPanel3 = Frame(this, 3480, 1800, 2655, 735);
-    SSPanel5 = Frame(this, 3360, 3000, 2895, 1575);
+    SSPanel1 = Frame(this, "SSPanel1", 120, 120, 3015, 4455);
+    SSPanel2 = Frame(this, "SSPanel2", 3360, 480, 1695, 1095);
+    SSPanel4 = Frame(this, "SSPanel4", 5160, 480, 1095, 1095);
+    SSPanel3 = Frame(this, "SSPanel3", 3480, 1800, 2655, 735);
+    SSPanel5 = Frame(this, "SSPanel5", 3360, 3000, 2895, 1575);
 
     const QFont boxFont = DesignFont("MS Sans Serif", 8.25);
     for (int i = 1; i <= 12; ++i) {
         Check[i] = new CheckBox(this, QString::fromLatin1(CheckDesigns[i].caption));
+        Check[i]->setObjectName(ElementName("Check", i));
         Place(Check[i], 240, CheckDesigns[i].top, CheckDesigns[i].width, 255);
         Check[i]->setFont(boxFont);
     }
@@ -101,13 +111,13 @@ void VRNL::CreateControls()
         Check[i]->setPalette(palette);
     }
 
-    InfoAbout = Command(this, SSPanel2, "Info About...", 1545, 945, DesignFont("Arial", 12, true, true));
+    InfoAbout = Command(this, "InfoAbout", SSPanel2, "Info About...", 1545, 945, DesignFont("Arial", 12, true, true));
     InfoAbout->setIcon(QIcon(QStringLiteral(":/varnello.ico")));
     InfoAbout->setIconSize(QSize(32, 32));
-    ExitVRNL = Command(this, SSPanel4, "Exit", 945, 945, DesignFont("Arial", 18, true));
+    ExitVRNL = Command(this, "ExitVRNL", SSPanel4, "Exit", 945, 945, DesignFont("Arial", 18, true));
     ExitVRNL->setIcon(QIcon(QStringLiteral(":/exit.ico")));
     ExitVRNL->setIconSize(QSize(32, 32));
-    DefaultSettings = Command(this, SSPanel3, "Default Settings", 2505, 585, DesignFont("Arial", 14.25, true, true));
+    DefaultSettings = Command(this, "DefaultSettings", SSPanel3, "Default Settings", 2505, 585, DesignFont("Arial", 14.25, true, true));
 
     const QFont fieldFont = DesignFont("Arial", 8.25);
     const QFont labelFont = DesignFont("MS Sans Serif", 8.25);
@@ -115,11 +125,14 @@ void VRNL::CreateControls()
         const NumericRow& row = NumericRows[i];
         const int top = FirstRowTop + 480 * i;
         Text[i] = new TextField(this, row.typedLength);
+        Text[i]->setObjectName(ElementName("Text", i));
         Place(Text[i], 3480, top, 375, 315);
         Text[i]->setFont(fieldFont);
         Spin[i] = new SpinButton(this, row.repeatDelayMs);
+        Spin[i]->setObjectName(ElementName("Spin", i));
         Place(Spin[i], 3855, top, 165, 315);
         SSPanel6[i] = new SSPanel(this, QString::fromLatin1(row.caption));
+        SSPanel6[i]->setObjectName(ElementName("SSPanel6", i));
         Place(SSPanel6[i], 4080, top, 2055, 315);
         SSPanel6[i]->setFont(labelFont);
         SSPanel6[i]->setFrameShadow(QFrame::Sunken);
@@ -127,6 +140,7 @@ void VRNL::CreateControls()
     }
 
     FastHelp = new StatusBar(this);
+    FastHelp->setObjectName(QStringLiteral("FastHelp"));
     Place(FastHelp, 0, 4680, 6390, 375);
     FastHelp->setFont(DesignFont("MS Sans Serif", 8.25));
 
