@@ -22,6 +22,12 @@ SSPanel* TextPanel(QWidget* window, const char* name, const QString& caption, co
 
 }  // namespace
 
+void Information::Open(QWidget* owner)
+{
+    Information information(owner);
+    information.exec();
+}
+
 Information::Information(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Information"));

@@ -2,13 +2,12 @@
 
 #include <QLocale>
 
+#include "app/information.h"
 #include "app/starting.h"
 #include "editor/vrnl.h"
 #include "platform/file/files.h"
 #include "platform/qt/ui.h"
 #include "platform/qt/version.h"
-
-QString BootPath = QStringLiteral("C:\\");
 
 QString BootPathFromArgument(const QString& argument)
 {
@@ -45,7 +44,8 @@ VRNL* Startup(const QString& argument)
     auto* splash = new Starting;
     DoEventsUntilPainted(splash);
 
-    BootPath = BootPathFromArgument(argument);
+    // A letter and ":\", the same text for the file layer and for the messages.
+    const std::string bootPath = BootPathFromArgument(argument).toStdString();
 
     if (!IsWindows95(WindowsVersion())) {
         splash->Unload();
@@ -55,14 +55,14 @@ VRNL* Startup(const QString& argument)
         return nullptr;
     }
 
-    if (!FileExists((BootPath + QStringLiteral("msdos.sys")).toStdString().c_str())) {
+    if (!FileExists((bootPath + "msdos.sys").c_str())) {
         splash->Unload();
-        MsgBox(QStringLiteral("'") + BootPath + QStringLiteral("' isn't the boot drive!!!"), MsgButtons::Ok,
+        MsgBox(QString::fromStdString("'" + bootPath + "' isn't the boot drive!!!"), MsgButtons::Ok,
                MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
         return nullptr;
     }
 
-    auto* main = new VRNL;
+    auto* main = new VRNL(bootPath, &Information::Open);
     main->Load();
     DoEvents();
     main->show();

@@ -6,9 +6,12 @@
 #include <QKeyEvent>
 #include <QSessionManager>
 
-#include "app/information.h"
+#include "editor/fieldnumber.h"
+#include "options/loading.h"
+#include "options/saving.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/twips.h"
+#include "platform/qt/ui.h"
 
 namespace {
 
@@ -16,24 +19,34 @@ struct CheckDesign {
     const char* caption;
     int top;
     int width;
+    const char* help;  // on the status line while the pointer is over the box
 };
 
 // Check(1..12); index 0 unused. All at Left 240, 255 high.
 constexpr std::array<CheckDesign, 13> CheckDesigns{{
-    {nullptr, 0, 0},
-    {"Show Startup Menu", 240, 1815},
-    {"Enable Dual Boot", 600, 1575},
-    {"Enable Startup Keys (F-Keys)", 960, 2535},
-    {"Load Components at Top of 640K", 1320, 2775},
-    {"Boot Windows 95 as Default OS", 1680, 2655},
-    {"Boot Safe Mode Warning", 2040, 2175},
-    {"Load Startup Logo", 2400, 1695},
-    {"Load the Windows GUI as Default", 2760, 2775},
-    {"Autoload DriveSpace Driver", 3120, 2415},
-    {"Autoload DoubleSpace Driver", 3480, 2535},
-    {"Enable Network Support", 3840, 2175},
-    {"Enable Double-Buffering", 4200, 2175},
+    {nullptr, 0, 0, nullptr},
+    {"Show Startup Menu", 240, 1815, "Enables automatic display of the Windows 95 Startup menu."},
+    {"Enable Dual Boot", 600, 1575,
+     "Enables dual-boot capabilities. Checking this box enables the ability to start MS-DOS."},
+    {"Enable Startup Keys (F-Keys)", 960, 2535, "Enables the startup option keys."},
+    {"Load Components at Top of 640K", 1320, 2775,
+     "Enables loading of COMMAND.COM or DRVSPACE.BIN at the top of 640K memory."},
+    {"Boot Windows 95 as Default OS", 1680, 2655, "Enables Windows 95 as the default operating system."},
+    {"Boot Safe Mode Warning", 2040, 2175, "Enables the Safe Mode startup warning."},
+    {"Load Startup Logo", 2400, 1695, "Enables display of the animated logo."},
+    {"Load the Windows GUI as Default", 2760, 2775, "Enables automatic graphical startup into Windows 95."},
+    {"Autoload DriveSpace Driver", 3120, 2415, "Enables automatic loading of DRVSPACE.BIN."},
+    {"Autoload DoubleSpace Driver", 3480, 2535, "Enables automatic loading of DBLSPACE.BIN."},
+    {"Enable Network Support", 3840, 2175, "Enables Safe Mode With Networking as a menu option."},
+    {"Enable Double-Buffering", 4200, 2175, "Enables loading of a double-buffering driver for a SCSI controller."},
 }};
+
+// Text(i) and its label SSPanel6(i) explain the same option.
+constexpr std::array<const char*, 3> RowHelp{
+    "Sets the initial startup delay to n seconds.",
+    "Sets the number of seconds to display the Windows Startup menu.",
+    "Sets the default menu item on the Windows Startup menu.",
+};
 
 // Numeric rows are 480 twips apart from this top.
 constexpr int FirstRowTop = 3120;
@@ -71,9 +84,20 @@ SSCommand* Command(QWidget* parent, const char* name, const SSPanel* frame, cons
     return command;
 }
 
+MsgAnswer Message(const QString& text, MsgButtons buttons, MsgIcon icon, MsgAnswer defaultButton)
+{
+    return MsgBox(text, buttons, icon, defaultButton, QStringLiteral("Varnello"));
+}
+
+void Warn(const std::string& text)
+{
+    Message(QString::fromStdString(text), MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok);
+}
+
 }  // namespace
 
-VRNL::VRNL()
+VRNL::VRNL(std::string bootPath, std::function<void(QWidget*)> openInformation)
+    : BootPath(std::move(bootPath)), openInformation_(std::move(openInformation))
 {
     setObjectName(QStringLiteral("VRNL"));
     setWindowTitle(QStringLiteral("Varnello"));
@@ -230,8 +254,7 @@ void VRNL::mouseMoveEvent(QMouseEvent*)
 
 void VRNL::InfoAboutClick()
 {
-    Information information(this);
-    information.exec();
+    openInformation_(this);
 }
 
 void VRNL::ExitVRNLClick()
@@ -246,4 +269,152 @@ void VRNL::EndSession(bool mayAsk)
     if (mayAsk)
         AskToSave(true);
     close();
+}
+
+void VRNL::Load()
+{
+    UserEditing = true;
+    CenterWindow(this);
+    const BootDriveOptions drive = ReadBootDrive(BootPath);
+    Options = drive.options;
+    if (!drive.unreadable.empty())
+        Warn(drive.unreadable);
+    if (!drive.earlierDos) {
+        Warn("MS-DOS Version 5 or 6.x is not found.\r\nSome options are disabled and setted by default");
+        Options.BootMulti = false;
+        Options.BootWin = true;
+        Check[2]->setEnabled(false);
+        Check[5]->setEnabled(false);
+    }
+    ShowOptions();
+}
+
+// Setting a box or a field runs its change handler at once, nested; UserEditing false
+// tells the check-box handler that these changes are not the user's.
+void VRNL::ShowOptions()
+{
+    UserEditing = false;
+    for (int i = 1; i <= 12; ++i)  // each option read as its box is set
+        Check[i]->setCheckState(Options.*CheckOption[i] ? Qt::Checked : Qt::Unchecked);
+    for (int i : TextShowingOrder)
+        Text[i]->setText(QString::fromStdString(ValueText(Options.*NumericRows[i].number)));
+    if (!Options.BootMulti)
+        Check[5]->setEnabled(false);
+    UserEditing = true;
+}
+
+void VRNL::CheckClick(int index)
+{
+    const bool on = Check[index]->checkState() != Qt::Unchecked;
+    Options.*CheckOption[index] = on;
+
+    if (index == 2) {
+        if (!Options.BootMulti) {
+            // Without dual boot Windows 95 is the only system to start: force it, quietly.
+            const bool wasUserEditing = UserEditing;
+            UserEditing = false;
+            Check[5]->setChecked(true);
+            Check[5]->setEnabled(false);
+            UserEditing = wasUserEditing;
+        } else {
+            Check[5]->setEnabled(true);
+        }
+    } else if ((index == 9 || index == 10) && !on && UserEditing) {
+        const MsgAnswer answer =
+            Message(QStringLiteral("If you deselect this option, you must manually install compressed drives.\r\n"
+                               "\r\n"
+                               "Do you want to continue?"),
+                MsgButtons::YesNo, MsgIcon::Exclamation, MsgAnswer::No);
+        if (answer != MsgAnswer::Yes) {
+            Options.*CheckOption[index] = true;
+            Check[index]->setChecked(true);
+        }
+    }
+}
+
+// The field is the source: its option follows every change of its text, unchecked;
+// the bounds are applied when the user leaves the field or steps it.
+void VRNL::TextChange(int index)
+{
+    Options.*NumericRows[index].number = FieldNumber(Text[index]->text());
+}
+
+void VRNL::TextLostFocus(int index)
+{
+    Text[index]->setText(FieldText(NormalisedValue(Text[index]->text(), NumericRows[index])));
+    DoEvents();
+}
+
+void VRNL::SpinStep(int index, int step)
+{
+    const SpinResult result = SteppedValue(Text[index]->text(), step, NumericRows[index]);
+    if (result.beep)
+        Beep();
+    const QString written = FieldText(result.value);
+    Text[index]->setText(written);
+    DoEvents();
+    // The events just run may have rewritten the field (a repetition of this arrow, the
+    // default settings); its change handler stored that newer number, which must stand.
+    if (Text[index]->text() == written)
+        Options.*NumericRows[index].number = result.value;
+}
+
+void VRNL::DefaultSettingsClick()
+{
+    if (Message(QStringLiteral("Do you really want to restore the default Windows 95 configuration?"),
+            MsgButtons::YesNo, MsgIcon::Question, MsgAnswer::No)
+        != MsgAnswer::Yes)
+        return;
+    Options = Windows95Defaults;
+    ShowOptions();
+}
+
+bool VRNL::SaveOnClose(bool endingSession)
+{
+    const MsgAnswer answer =
+        endingSession ? Message(QStringLiteral("Write configuration on disk?"), MsgButtons::YesNo, MsgIcon::Question,
+                            MsgAnswer::No)
+                      : Message(QStringLiteral("Write configuration on disk?"), MsgButtons::YesNoCancel,
+                            MsgIcon::Question, MsgAnswer::Cancel);
+    if (answer == MsgAnswer::Cancel)
+        return true;
+
+    if (answer == MsgAnswer::Yes) {
+        if (auto notWritten = WriteBootOptions(Options, BootPath)) {
+            // The values stay in the window for another try, unless the session is ending.
+            if (!endingSession)
+                *notWritten += "\r\nPress Exit to try again, or answer No to leave without writing.";
+            Warn(*notWritten);
+            return !endingSession;
+        }
+        Message(QStringLiteral("Reboot and check your changes"), MsgButtons::Ok, MsgIcon::Information, MsgAnswer::Ok);
+    }
+    if (const auto unprotected = ProtectBootFile(BootPath))
+        Warn(*unprotected);
+    return false;
+}
+
+void VRNL::CheckMouseMove(int index)
+{
+    FastHelp->setSimpleText(QString::fromLatin1(CheckDesigns[index].help));
+}
+
+void VRNL::TextMouseMove(int index)
+{
+    FastHelp->setSimpleText(QString::fromLatin1(RowHelp[index]));
+}
+
+void VRNL::CommandMouseMove(const SSCommand* command)
+{
+    if (command == InfoAbout)
+        FastHelp->setSimpleText(QStringLiteral("Display the information dialog box"));
+    else if (command == DefaultSettings)
+        FastHelp->setSimpleText(QStringLiteral("Restore the original Windows 95 configuration"));
+    else if (command == ExitVRNL)
+        FastHelp->setSimpleText(QStringLiteral("Exit 'Varnello'"));
+}
+
+void VRNL::ClearHelp()
+{
+    FastHelp->setSimpleText(QString());
 }

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
+#include <string>
 
 #include "options/bootoptions.h"
 
@@ -17,7 +19,10 @@ class TextField;
 class VRNL : public QWidget {
     Q_OBJECT
 public:
-    VRNL();
+    // The window over the boot drive whose root is bootPath ("C:\" or "d:\", as messages
+    // show it); InfoAbout calls openInformation with the window, to open the information
+    // window over it modally.
+    VRNL(std::string bootPath, std::function<void(QWidget* owner)> openInformation);
 
     // Load handler, run once before the window is first shown: centre, read msdos.sys,
     // check for an earlier MS-DOS, show the values.
@@ -58,6 +63,8 @@ private:
     // The close request's question, once the field being edited is left.
     bool AskToSave(bool endingSession);
 
+    const std::string BootPath;
+    const std::function<void(QWidget*)> openInformation_;
     BootOptions Options;
     bool UserEditing = true;
 

@@ -19,7 +19,7 @@
 #include "app/startup.h"
 #include "editor/vrnl.h"
 #include "messageboxes.h"
-#include "options/bootoptions.h"
+#include "options/loading.h"
 #include "options/saving.h"
 #include "platform/file/atomicfile.h"
 #include "platform/file/files.h"
