@@ -84,14 +84,14 @@ SSCommand* Command(QWidget* parent, const char* name, const SSPanel* frame, cons
     return command;
 }
 
-MsgAnswer Message(const QString& text, MsgButtons buttons, MsgIcon icon, MsgAnswer defaultButton)
+MessageAnswer Message(const QString& text, MessageButtons buttons, MessageIcon icon, MessageAnswer defaultButton)
 {
-    return MsgBox(text, buttons, icon, defaultButton, QStringLiteral("Varnello"));
+    return ShowMessageBox(text, buttons, icon, defaultButton, QStringLiteral("Varnello"));
 }
 
 void Warn(const std::string& text)
 {
-    Message(QString::fromStdString(text), MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok);
+    Message(QString::fromStdString(text), MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok);
 }
 
 }  // namespace
@@ -320,12 +320,12 @@ void VRNL::CheckClick(int index)
             Check[5]->setEnabled(true);
         }
     } else if ((index == 9 || index == 10) && !on && UserEditing) {
-        const MsgAnswer answer =
+        const MessageAnswer answer =
             Message(QStringLiteral("If you deselect this option, you must manually install compressed drives.\r\n"
                                "\r\n"
                                "Do you want to continue?"),
-                MsgButtons::YesNo, MsgIcon::Exclamation, MsgAnswer::No);
-        if (answer != MsgAnswer::Yes) {
+                MessageButtons::YesNo, MessageIcon::Exclamation, MessageAnswer::No);
+        if (answer != MessageAnswer::Yes) {
             Options.*CheckOption[index] = true;
             Check[index]->setChecked(true);
         }
@@ -342,7 +342,7 @@ void VRNL::TextChange(int index)
 void VRNL::TextLostFocus(int index)
 {
     Text[index]->setText(FieldText(NormalisedValue(Text[index]->text(), NumericRows[index])));
-    DoEvents();
+    ProcessPendingEvents();
 }
 
 void VRNL::SpinStep(int index, int step)
@@ -352,7 +352,7 @@ void VRNL::SpinStep(int index, int step)
         Beep();
     const QString written = FieldText(result.value);
     Text[index]->setText(written);
-    DoEvents();
+    ProcessPendingEvents();
     // The events just run may have rewritten the field (a repetition of this arrow, the
     // default settings); its change handler stored that newer number, which must stand.
     if (Text[index]->text() == written)
@@ -362,8 +362,8 @@ void VRNL::SpinStep(int index, int step)
 void VRNL::DefaultSettingsClick()
 {
     if (Message(QStringLiteral("Do you really want to restore the default Windows 95 configuration?"),
-            MsgButtons::YesNo, MsgIcon::Question, MsgAnswer::No)
-        != MsgAnswer::Yes)
+            MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::No)
+        != MessageAnswer::Yes)
         return;
     Options = Windows95Defaults;
     ShowOptions();
@@ -371,15 +371,15 @@ void VRNL::DefaultSettingsClick()
 
 bool VRNL::SaveOnClose(bool endingSession)
 {
-    const MsgAnswer answer =
-        endingSession ? Message(QStringLiteral("Write configuration on disk?"), MsgButtons::YesNo, MsgIcon::Question,
-                            MsgAnswer::No)
-                      : Message(QStringLiteral("Write configuration on disk?"), MsgButtons::YesNoCancel,
-                            MsgIcon::Question, MsgAnswer::Cancel);
-    if (answer == MsgAnswer::Cancel)
+    const MessageAnswer answer =
+        endingSession ? Message(QStringLiteral("Write configuration on disk?"), MessageButtons::YesNo, MessageIcon::Question,
+                            MessageAnswer::No)
+                      : Message(QStringLiteral("Write configuration on disk?"), MessageButtons::YesNoCancel,
+                            MessageIcon::Question, MessageAnswer::Cancel);
+    if (answer == MessageAnswer::Cancel)
         return true;
 
-    if (answer == MsgAnswer::Yes) {
+    if (answer == MessageAnswer::Yes) {
         if (auto notWritten = WriteBootOptions(Options, BootPath)) {
             // The values stay in the window for another try, unless the session is ending.
             if (!endingSession)
@@ -387,7 +387,7 @@ bool VRNL::SaveOnClose(bool endingSession)
             Warn(*notWritten);
             return !endingSession;
         }
-        Message(QStringLiteral("Reboot and check your changes"), MsgButtons::Ok, MsgIcon::Information, MsgAnswer::Ok);
+        Message(QStringLiteral("Reboot and check your changes"), MessageButtons::Ok, MessageIcon::Information, MessageAnswer::Ok);
     }
     if (const auto unprotected = ProtectBootFile(BootPath))
         Warn(*unprotected);

@@ -86,8 +86,8 @@ TEST_F(CheckBoxTest, CompressedDriveDriverOffAsksFirst)
 {
     BootOptions expected = fromFile();
     for (const int index : {9, 10}) {
-        for (const MsgAnswer answer : {MsgAnswer::No, MsgAnswer::No, MsgAnswer::Yes}) {
-            SCOPED_TRACE(testing::Message() << index << (answer == MsgAnswer::Yes ? " Yes" : " No"));
+        for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::No, MessageAnswer::Yes}) {
+            SCOPED_TRACE(testing::Message() << index << (answer == MessageAnswer::Yes ? " Yes" : " No"));
             boxes.shown.clear();
             ASSERT_TRUE(check(index)->isChecked());
             boxes.answer(answer);
@@ -96,10 +96,10 @@ TEST_F(CheckBoxTest, CompressedDriveDriverOffAsksFirst)
             const MessageBoxRequest& box = boxes.shown[0];
             EXPECT_EQ(box.text, CompressedDriveQuestion);
             EXPECT_EQ(box.title, "Varnello");
-            EXPECT_EQ(box.buttons, MsgButtons::YesNo);
-            EXPECT_EQ(box.icon, MsgIcon::Exclamation);
-            EXPECT_EQ(box.defaultButton, MsgAnswer::No);
-            EXPECT_EQ(check(index)->isChecked(), answer == MsgAnswer::No);
+            EXPECT_EQ(box.buttons, MessageButtons::YesNo);
+            EXPECT_EQ(box.icon, MessageIcon::Exclamation);
+            EXPECT_EQ(box.defaultButton, MessageAnswer::No);
+            EXPECT_EQ(check(index)->isChecked(), answer == MessageAnswer::No);
         }
         if (index == 9) {
             boxes.shown.clear();
@@ -132,7 +132,7 @@ TEST_F(CheckBoxTest, CompressedDriveQuestionInARealMessageBox)
     EXPECT_TRUE(seen);
     EXPECT_TRUE(check(9)->isChecked());
     MessageBoxes again;  // back to the stand-in, for the save
-    again.answer(MsgAnswer::Yes);
+    again.answer(MessageAnswer::Yes);
     click("ExitVRNL");
     ASSERT_TRUE(closed());
     EXPECT_EQ(ReadBootOptions(MsdosSys), fromFile());

@@ -45,13 +45,13 @@ protected:
     }
 
     // Leaves by Exit, answering this; true when the window stays open.
-    bool Leave(MsgAnswer answer)
+    bool Leave(MessageAnswer answer)
     {
         boxes.answer(answer);
         click("ExitVRNL");
         return !closed();
     }
-    bool SaveWithYes() { return Leave(MsgAnswer::Yes); }
+    bool SaveWithYes() { return Leave(MessageAnswer::Yes); }
 
     // The same, answered by the user nobody.
     bool SaveWithYesAsNobody()
@@ -76,8 +76,8 @@ protected:
         ASSERT_EQ(boxes.shown.size(), 2u);
         const MessageBoxRequest& box = boxes.shown[1];
         EXPECT_EQ(box.title, QStringLiteral("Varnello"));
-        EXPECT_EQ(box.icon, MsgIcon::Exclamation);
-        EXPECT_EQ(box.buttons, MsgButtons::Ok);
+        EXPECT_EQ(box.icon, MessageIcon::Exclamation);
+        EXPECT_EQ(box.buttons, MessageButtons::Ok);
         EXPECT_TRUE(box.text.contains(QStringLiteral("C:\\msdos.sys"))) << box.text.toStdString();
         EXPECT_TRUE(box.text.contains(QString::fromLatin1(reason))) << box.text.toStdString();
         EXPECT_FALSE(ReminderShown());
@@ -138,7 +138,7 @@ TEST_F(SaveFaults, AttributesThatCannotBeSetAgainAreReported)
     EXPECT_FALSE(SaveWithYes());
     ASSERT_EQ(boxes.shown.size(), 3u);
     EXPECT_EQ(boxes.shown[1].text, QStringLiteral("Reboot and check your changes"));
-    EXPECT_EQ(boxes.shown[2].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(boxes.shown[2].icon, MessageIcon::Exclamation);
     EXPECT_TRUE(boxes.shown[2].text.contains(QStringLiteral("C:\\msdos.sys could not be made read-only, hidden and "
                                                             "system again")));
     EXPECT_TRUE(file().starts_with(Paths + "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=1\r\n"));
@@ -160,7 +160,7 @@ TEST_F(SaveFaults, AttributesThatCannotBeSetAgainAreReported)
     boxes.shown.clear();
     Open(Msdos);
     FailAttributeChangeForTesting(1, EIO);
-    EXPECT_FALSE(Leave(MsgAnswer::No));
+    EXPECT_FALSE(Leave(MessageAnswer::No));
     ExpectFailureShown("could not be made read-only, hidden and system again");
     EXPECT_EQ(file(), Msdos);
 }

@@ -159,7 +159,7 @@ TEST_F(LoadingTest, ShowsEachValueInItsOwnControl)
     // The values were set by the program; the user's own changes still ask.
     toggle(9);
     EXPECT_TRUE(boxes.shown.empty()) << "switching a driver on asks nothing";
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     toggle(9);
     EXPECT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(saved(), opposite);
@@ -190,8 +190,8 @@ TEST_F(LoadingTest, WithoutEarlierDosWarnsOnceAndLocksDualBoot)
         const MessageBoxRequest& box = boxes.shown[0];
         EXPECT_EQ(box.text, NoEarlierDosMessage);
         EXPECT_EQ(box.title, "Varnello");
-        EXPECT_EQ(box.buttons, MsgButtons::Ok);
-        EXPECT_EQ(box.icon, MsgIcon::Exclamation);
+        EXPECT_EQ(box.buttons, MessageButtons::Ok);
+        EXPECT_EQ(box.icon, MessageIcon::Exclamation);
         EXPECT_FALSE(mainWindowVisible);
         EXPECT_TRUE(window->isVisible());
 
@@ -264,8 +264,8 @@ TEST_F(LoadingTest, AnUnreadableFileIsReportedBeforeTheDefaultsShow)
         EXPECT_EQ(boxes.shown[0].text, QStringLiteral("C:\\msdos.sys could not be read.\r\n%1.\r\nThe values shown are "
                                                       "the Windows 95 defaults, not those of the file.")
                                            .arg(QString::fromLatin1(c.reason)));
-        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Exclamation);
-        EXPECT_EQ(boxes.shown[0].buttons, MsgButtons::Ok);
+        EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
+        EXPECT_EQ(boxes.shown[0].buttons, MessageButtons::Ok);
         EXPECT_EQ(boxes.shown[0].title, QStringLiteral("Varnello"));
         EXPECT_FALSE(check(1)->isChecked());  // the default, not the file's 1
         delete window.data();
@@ -294,7 +294,7 @@ protected:
         contents = Paths + "[Options]\r\nBootMulti=1\r\nBootWin=0\r\nBootDelay=150\r\nNetwork=1\r\nDRVSpace=0\r\n";
         ASSERT_TRUE(open(contents));
     }
-    void reset(MsgAnswer answer)
+    void reset(MessageAnswer answer)
     {
         boxes.answer(answer);
         click("DefaultSettings");
@@ -304,14 +304,14 @@ protected:
 
 TEST_F(DefaultSettingsTest, AsksFirst)
 {
-    reset(MsgAnswer::No);
+    reset(MessageAnswer::No);
     ASSERT_EQ(boxes.shown.size(), 1u);
     const MessageBoxRequest& box = boxes.shown[0];
     EXPECT_EQ(box.text, "Do you really want to restore the default Windows 95 configuration?");
     EXPECT_EQ(box.title, "Varnello");
-    EXPECT_EQ(box.buttons, MsgButtons::YesNo);
-    EXPECT_EQ(box.icon, MsgIcon::Question);
-    EXPECT_EQ(box.defaultButton, MsgAnswer::No);
+    EXPECT_EQ(box.buttons, MessageButtons::YesNo);
+    EXPECT_EQ(box.icon, MessageIcon::Question);
+    EXPECT_EQ(box.defaultButton, MessageAnswer::No);
 }
 
 TEST_F(DefaultSettingsTest, NoKeepsEveryChange)
@@ -319,7 +319,7 @@ TEST_F(DefaultSettingsTest, NoKeepsEveryChange)
     toggle(1);
     toggle(12);
     type(1, QStringLiteral("7"));
-    reset(MsgAnswer::No);
+    reset(MessageAnswer::No);
 
     BootOptions expected = Windows95Defaults;
     expected.BootMulti = true;
@@ -341,7 +341,7 @@ TEST_F(DefaultSettingsTest, YesRestoresAndShowsTheDefaults)
 {
     ASSERT_TRUE(check(2)->isChecked());
     ASSERT_FALSE(check(5)->isChecked());
-    reset(MsgAnswer::Yes);
+    reset(MessageAnswer::Yes);
 
     EXPECT_EQ(boxes.shown.size(), 1u);
     expectShown(Windows95Defaults, {"2", "30", "1"});
@@ -352,7 +352,7 @@ TEST_F(DefaultSettingsTest, YesRestoresAndShowsTheDefaults)
 
     // Asked again, it changes nothing more and still asks only its own question; the
     // user's own changes ask again.
-    reset(MsgAnswer::Yes);
+    reset(MessageAnswer::Yes);
     EXPECT_EQ(boxes.shown.size(), 2u);
     toggle(9);
     EXPECT_EQ(boxes.shown.size(), 3u);
@@ -364,7 +364,7 @@ TEST_F(DefaultSettingsTest, KeepsTheLockOfAMissingEarlierDos)
 {
     std::filesystem::remove(drive.hostPath("command.dos"));
     ASSERT_TRUE(open(contents));
-    reset(MsgAnswer::Yes);
+    reset(MessageAnswer::Yes);
     EXPECT_FALSE(check(2)->isEnabled());
     EXPECT_FALSE(check(5)->isEnabled());
     EXPECT_TRUE(check(5)->isChecked());

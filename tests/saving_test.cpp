@@ -71,24 +71,24 @@ void ExpectQuestion(const MessageBoxRequest& box, bool endingSession)
 {
     EXPECT_EQ(box.text, QStringLiteral("Write configuration on disk?"));
     EXPECT_EQ(box.title, QStringLiteral("Varnello"));
-    EXPECT_EQ(box.icon, MsgIcon::Question);
-    EXPECT_EQ(box.buttons, endingSession ? MsgButtons::YesNo : MsgButtons::YesNoCancel);
-    EXPECT_EQ(box.defaultButton, endingSession ? MsgAnswer::No : MsgAnswer::Cancel);
+    EXPECT_EQ(box.icon, MessageIcon::Question);
+    EXPECT_EQ(box.buttons, endingSession ? MessageButtons::YesNo : MessageButtons::YesNoCancel);
+    EXPECT_EQ(box.defaultButton, endingSession ? MessageAnswer::No : MessageAnswer::Cancel);
 }
 
 void ExpectReminder(const MessageBoxRequest& box)
 {
     EXPECT_EQ(box.text, QStringLiteral("Reboot and check your changes"));
     EXPECT_EQ(box.title, QStringLiteral("Varnello"));
-    EXPECT_EQ(box.icon, MsgIcon::Information);
-    EXPECT_EQ(box.buttons, MsgButtons::Ok);
+    EXPECT_EQ(box.icon, MessageIcon::Information);
+    EXPECT_EQ(box.buttons, MessageButtons::Ok);
 }
 
 void ExpectNotWritten(const MessageBoxRequest& box)
 {
     EXPECT_EQ(box.title, QStringLiteral("Varnello"));
-    EXPECT_EQ(box.icon, MsgIcon::Exclamation);
-    EXPECT_EQ(box.buttons, MsgButtons::Ok);
+    EXPECT_EQ(box.icon, MessageIcon::Exclamation);
+    EXPECT_EQ(box.buttons, MessageButtons::Ok);
     EXPECT_TRUE(box.text.contains(QStringLiteral("C:\\msdos.sys"))) << box.text.toStdString();
     EXPECT_TRUE(box.text.contains(QStringLiteral("configuration was not written"))) << box.text.toStdString();
     EXPECT_FALSE(box.text.contains(QStringLiteral(".."))) << box.text.toStdString();
@@ -111,7 +111,7 @@ TEST_F(SavingTest, YesAfterDefaultSettingsWritesTheFifteenKeysInWritingOrder)
     Open("[Options]\r\n", 0x27);
     toggle(1);
     toggle(11);
-    boxes.answer(MsgAnswer::Yes);  // Default Settings
+    boxes.answer(MessageAnswer::Yes);  // Default Settings
     click("DefaultSettings");
 
     boxes.shown.clear();
@@ -122,7 +122,7 @@ TEST_F(SavingTest, YesAfterDefaultSettingsWritesTheFifteenKeysInWritingOrder)
             EXPECT_EQ(GetFileAttributesA(MsdosSys), 0u);
         }
     };
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     click("ExitVRNL");
 
     ASSERT_EQ(boxes.shown.size(), 2u);
@@ -141,7 +141,7 @@ TEST_F(SavingTest, YesAddsMissingKeysAndKeepsEveryOtherByte)
     Open(Paths + options + Padding + tail);
     toggle(11);  // Network off
 
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     click("ExitVRNL");
 
     const std::string written = "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nNetwork=0\r\nBootMenu=1\r\n"
@@ -164,7 +164,7 @@ TEST_F(SavingTest, YesWritesTheValueTextsOfWhatWasRead)
     };
     for (const auto& [read, written] : cases) {
         Open("[Options]\r\n" + std::string(read) + "\r\n");
-        boxes.answer(MsgAnswer::Yes);
+        boxes.answer(MessageAnswer::Yes);
         click("ExitVRNL");
         EXPECT_TRUE(file().starts_with("[Options]\r\n" + std::string(written) + "\r\n")) << read << "\n" << file();
         EXPECT_TRUE(closed()) << read;
@@ -177,7 +177,7 @@ TEST_F(SavingTest, NoKeepsTheContentAndLeavesExactlyReadOnlyHiddenSystem)
     for (uint32_t before : {0x07u, 0x27u, 0x05u, 0x01u, 0x20u, 0x00u}) {
         Open(bytes, before);
         toggle(3);  // a change that No must not write
-        boxes.answer(MsgAnswer::No);
+        boxes.answer(MessageAnswer::No);
         click("ExitVRNL");
 
         ASSERT_EQ(boxes.shown.size(), 1u) << before;
@@ -251,7 +251,7 @@ TEST_F(SavingTest, EveryCloseRequestAsks)
         ASSERT_FALSE(closed()) << name;
         EXPECT_EQ(GetFileAttributesA(MsdosSys), 0x20u) << name;
 
-        boxes.answer(MsgAnswer::No);
+        boxes.answer(MessageAnswer::No);
         route(window);
         EXPECT_EQ(boxes.shown.size(), 2u) << name;
         EXPECT_TRUE(closed()) << name;
@@ -273,7 +273,7 @@ TEST_F(SavingTest, SessionEndOffersOnlyYesAndNoAndAlwaysCloses)
     EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u);
 
     Open(bytes, 0x20);
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     window->EndSession(true);
     ASSERT_EQ(boxes.shown.size(), 2u);
     ExpectQuestion(boxes.shown[0], true);
@@ -286,7 +286,7 @@ TEST_F(SavingTest, SessionEndOffersOnlyYesAndNoAndAlwaysCloses)
     Open(bytes, 0x20);
     enter(1);
     QTest::keyClicks(text(1), "0");
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     window->EndSession(true);
     EXPECT_NE(file().find("BootMenuDelay=1\r\n"), std::string::npos) << file();
 
@@ -307,7 +307,7 @@ TEST_F(SavingTest, FileRemovedBeforeYesIsNotCreatedAgain)
     SetFileAttributesA(MsdosSys, 0);
     ASSERT_EQ(unlink(drive.hostPath("msdos.sys").c_str()), 0);
 
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     click("ExitVRNL");
     ASSERT_EQ(boxes.shown.size(), 2u);
     ExpectNotWritten(boxes.shown[1]);
@@ -316,7 +316,7 @@ TEST_F(SavingTest, FileRemovedBeforeYesIsNotCreatedAgain)
     ASSERT_FALSE(closed());
     EXPECT_TRUE(WindowState(window) == state);
 
-    boxes.answer(MsgAnswer::No);  // leaving without writing creates nothing either
+    boxes.answer(MessageAnswer::No);  // leaving without writing creates nothing either
     click("ExitVRNL");
     EXPECT_EQ(boxes.shown.size(), 3u);
     EXPECT_TRUE(closed());
@@ -332,7 +332,7 @@ TEST_F(SavingTest, AttributesThatCannotBeClearedStopTheWrite)
     if (!SetImmutable(host, true))
         GTEST_SKIP() << "cannot make a file immutable here";
 
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     click("ExitVRNL");
     SetImmutable(host, false);
 
@@ -352,7 +352,7 @@ TEST_F(SavingTest, FailedKeyWriteKeepsTheFileAndTheWindowForAnotherTry)
     const QString state = WindowState(window);
     FailAtomicStepForTesting(FileStep::Rename, EIO);
 
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     click("ExitVRNL");
     ASSERT_EQ(boxes.shown.size(), 2u);
     ExpectNotWritten(boxes.shown[1]);
@@ -362,7 +362,7 @@ TEST_F(SavingTest, FailedKeyWriteKeepsTheFileAndTheWindowForAnotherTry)
     EXPECT_TRUE(WindowState(window) == state);
 
     FailAtomicStepForTesting(FileStep::None);
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     click("ExitVRNL");
     ASSERT_EQ(boxes.shown.size(), 4u);
     ExpectReminder(boxes.shown[3]);
@@ -377,7 +377,7 @@ TEST_F(SavingTest, KeyWriteFailingPartWayNamesTheKey)
     Open(bytes);
     FailAtomicStepForTesting(FileStep::CreateTemporary, ENOSPC);
 
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     click("ExitVRNL");
     ASSERT_EQ(boxes.shown.size(), 2u);
     ExpectNotWritten(boxes.shown[1]);
@@ -394,7 +394,7 @@ TEST_F(SavingTest, FailureAtSessionEndIsReportedAndTheWindowCloses)
     Open(bytes);
     FailAtomicStepForTesting(FileStep::WriteTemporary, EIO);
 
-    boxes.answer(MsgAnswer::Yes);
+    boxes.answer(MessageAnswer::Yes);
     window->EndSession(true);
     ASSERT_EQ(boxes.shown.size(), 2u);
     ExpectQuestion(boxes.shown[0], true);

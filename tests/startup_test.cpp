@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "editor/vrnl.h"
 #include "messageboxes.h"
+#include "platform/qt/seams.h"
 #include "platform/qt/version.h"
 #include "safetykit.h"
 #include "scopedenv.h"
@@ -98,8 +99,8 @@ TEST_F(StartupTest, RefusesOtherWindowsVersionsBeforeLookingAtTheDrive)
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("This application require Microsoft Windows 95"));
     EXPECT_EQ(boxes.shown[0].title, QStringLiteral("Varnello"));
-    EXPECT_EQ(boxes.shown[0].buttons, MsgButtons::Ok);
-    EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(boxes.shown[0].buttons, MessageButtons::Ok);
+    EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
 }
 
 TEST_F(StartupTest, RefusesADriveWithoutMsdosSys)
@@ -120,8 +121,8 @@ TEST_F(StartupTest, RefusesADriveWithoutMsdosSys)
         EXPECT_EQ(Startup(QString::fromLatin1(argument)), nullptr);
         ASSERT_EQ(boxes.shown.size(), 1u) << argument;
         EXPECT_EQ(boxes.shown[0].text, QString::fromLatin1(text));
-        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Exclamation);
-        EXPECT_EQ(boxes.shown[0].buttons, MsgButtons::Ok);
+        EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
+        EXPECT_EQ(boxes.shown[0].buttons, MessageButtons::Ok);
     }
 }
 

@@ -24,7 +24,7 @@
 #include "platform/file/atomicfile.h"
 #include "platform/file/files.h"
 #include "platform/qt/controls.h"
-#include "platform/qt/ui.h"
+#include "platform/qt/seams.h"
 #include "tempdrive.h"
 
 // Failures show QStrings as text.
@@ -161,7 +161,7 @@ protected:
     // Leaves by Exit, answering Yes, and reads back what the window wrote.
     BootOptions saved()
     {
-        boxes.answer(MsgAnswer::Yes);
+        boxes.answer(MessageAnswer::Yes);
         click("ExitVRNL");
         EXPECT_TRUE(closed());
         return ReadBootOptions(MsdosSys);
