@@ -84,11 +84,13 @@ SSCommand* Command(QWidget* parent, const char* name, const SSPanel* frame, cons
     return command;
 }
 
+// Every message box of the window is titled "Varnello".
 MessageAnswer Message(const QString& text, MessageButtons buttons, MessageIcon icon, MessageAnswer defaultButton)
 {
     return ShowMessageBox(text, buttons, icon, defaultButton, QStringLiteral("Varnello"));
 }
 
+// A message from the option layer, with OK and the exclamation icon.
 void Warn(const std::string& text)
 {
     Message(QString::fromStdString(text), MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok);
