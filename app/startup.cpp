@@ -1,14 +1,14 @@
 #include "app/startup.h"
 
 #include <QLocale>
+#include <memory>
 
+#include "app/information.h"
 #include "app/starting.h"
 #include "editor/vrnl.h"
 #include "platform/file/files.h"
 #include "platform/qt/ui.h"
 #include "platform/qt/version.h"
-
-QString BootPath = QStringLiteral("C:\\");
 
 QString BootPathFromArgument(const QString& argument)
 {
@@ -37,37 +37,46 @@ bool IsWindows95(const QString& version)
     return ok && value == 4.0;
 }
 
+namespace {
+
+// The message before the program ends, the splash window already gone.
+void Refuse(const QString& text)
+{
+    ShowMessageBox(text, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok, QStringLiteral("Varnello"));
+}
+
+}  // namespace
+
 VRNL* Startup(const QString& argument)
 {
     if (AnotherInstanceRunning())
         return nullptr;
 
-    auto* splash = new Starting;
-    DoEventsUntilPainted(splash);
+    auto splash = std::make_unique<Starting>();
+    ProcessEventsUntilPainted(splash.get());
 
-    BootPath = BootPathFromArgument(argument);
+    // A letter and ":\", the same text for the file layer and for the messages.
+    const std::string bootPath = BootPathFromArgument(argument).toStdString();
 
     if (!IsWindows95(WindowsVersion())) {
-        splash->Unload();
-        DoEvents();
-        MsgBox(QStringLiteral("This application require Microsoft Windows 95"), MsgButtons::Ok,
-               MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+        splash.reset();
+        ProcessPendingEvents();
+        Refuse(QStringLiteral("This application require Microsoft Windows 95"));
         return nullptr;
     }
 
-    if (!FileExists((BootPath + QStringLiteral("msdos.sys")).toStdString().c_str())) {
-        splash->Unload();
-        MsgBox(QStringLiteral("'") + BootPath + QStringLiteral("' isn't the boot drive!!!"), MsgButtons::Ok,
-               MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+    if (!FileExists((bootPath + "msdos.sys").c_str())) {
+        splash.reset();
+        Refuse(QString::fromStdString("'" + bootPath + "' isn't the boot drive!!!"));
         return nullptr;
     }
 
-    auto* main = new VRNL;
+    auto* main = new VRNL(bootPath, &Information::Open);
     main->Load();
-    DoEvents();
+    ProcessPendingEvents();
     main->show();
-    DoEvents();
-    splash->Unload();
-    DoEvents();
+    ProcessPendingEvents();
+    splash.reset();  // unloaded: no longer topmost, then gone
+    ProcessPendingEvents();
     return main;
 }
