@@ -10,9 +10,11 @@
 
 namespace {
 
-SSPanel* TextPanel(QWidget* window, const QString& caption, const QFont& font, const QRect& place)
+SSPanel* TextPanel(QWidget* window, const char* name, const QString& caption, const QFont& font,
+                   const QRect& place)
 {
     auto* panel = new SSPanel(window, caption);
+    panel->setObjectName(QLatin1String(name));
     panel->setFont(font);
     panel->setGeometry(place);
     return panel;
@@ -20,8 +22,15 @@ SSPanel* TextPanel(QWidget* window, const QString& caption, const QFont& font, c
 
 }  // namespace
 
+void Information::Open(QWidget* owner)
+{
+    Information information(owner);
+    information.exec();
+}
+
 Information::Information(QWidget* parent) : QDialog(parent)
 {
+    setObjectName(QStringLiteral("Information"));
     setWindowTitle(QStringLiteral("Varnello Info"));
     setWindowIcon(QIcon(QStringLiteral(":/varnello.ico")));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -30,8 +39,10 @@ Information::Information(QWidget* parent) : QDialog(parent)
     setModal(true);
 
     auto* buttonFrame = new SSPanel(this);
+    buttonFrame->setObjectName(QStringLiteral("SSPanel1"));
     buttonFrame->setGeometry(PixelRect(1320, 2040, 1695, 735));
     ExitInfo = new SSCommand(this, QStringLiteral("Back..."));
+    ExitInfo->setObjectName(QStringLiteral("ExitInfo"));
     ExitInfo->setFont(DesignFont("Arial", 18, true));
     ExitInfo->setGeometry(PixelRect(1320 + 75, 2040 + 75, 1545, 585));
     ExitInfo->setDefault(true);
@@ -40,9 +51,9 @@ Information::Information(QWidget* parent) : QDialog(parent)
     connect(ExitInfo, &QPushButton::clicked, this, &QDialog::reject);
 
     BuildTitleBlock(this);
-    SSPanel5 = TextPanel(this, QStringLiteral("Version x.xx"), DesignFont("Arial", 9, true),
+    SSPanel5 = TextPanel(this, "SSPanel5", QStringLiteral("Version x.xx"), DesignFont("Arial", 9, true),
                          PixelRect(360, 1560, 1815, 375));
-    TextPanel(this, QStringLiteral("full 32-bit"), DesignFont("Arial", 9, true, true),
+    TextPanel(this, "SSPanel6", QStringLiteral("full 32-bit"), DesignFont("Arial", 9, true, true),
               PixelRect(2400, 1560, 1455, 375));
     ExitInfo->raise();
     ExitInfo->setFocus();

@@ -9,6 +9,10 @@ class SSPanel;
 class Information : public QDialog {
     Q_OBJECT
 public:
+    // Shows a new information window over owner and waits until it is closed.
+    static void Open(QWidget* owner);
+
+private:
     explicit Information(QWidget* parent);
 
     SSPanel* SSPanel5;  // the version line

@@ -6,20 +6,13 @@
 #include "platform/qt/twips.h"
 #include "platform/qt/ui.h"
 
-namespace {
-
-void PlaceInZOrder(QWidget* window, int insertAfter)
-{
-    const QRect outer = window->frameGeometry();
-    SetWindowPos(window, insertAfter, outer.x(), outer.y(), outer.width(), outer.height(),
-                 SWP_NOACTIVATE | SWP_SHOWWINDOW);
-}
-
-}  // namespace
-
 Starting::Starting()
 {
-    setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+    setObjectName(QStringLiteral("Starting"));
+    // Topmost and shown without taking the focus, both settled before the first show.
+    setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus
+                   | Qt::WindowStaysOnTopHint);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setFrameStyle(QFrame::Panel | QFrame::Raised);
     setLineWidth(2);
     setFixedSize(Pixels(4230), Pixels(1575));
@@ -28,11 +21,10 @@ Starting::Starting()
     BuildTitleBlock(this);
 
     CenterWindow(this);
-    PlaceInZOrder(this, HWND_TOPMOST);
+    show();
 }
 
-void Starting::Unload()
+Starting::~Starting()
 {
-    PlaceInZOrder(this, HWND_NOTOPMOST);
-    delete this;
+    SetStaysOnTop(this, false);
 }

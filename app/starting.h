@@ -9,6 +9,6 @@ class Starting : public QFrame {
 public:
     // Creating it is showing it: it centres itself and becomes topmost and visible.
     Starting();
-    // Releases the topmost place and destroys the window.
-    void Unload();
+    // Unloading: it gives up the topmost place, then goes.
+    ~Starting() override;
 };

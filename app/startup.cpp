@@ -1,14 +1,14 @@
 #include "app/startup.h"
 
 #include <QLocale>
+#include <memory>
 
+#include "app/information.h"
 #include "app/starting.h"
 #include "editor/vrnl.h"
 #include "platform/file/files.h"
 #include "platform/qt/ui.h"
 #include "platform/qt/version.h"
-
-QString BootPath = QStringLiteral("C:\\");
 
 QString BootPathFromArgument(const QString& argument)
 {
@@ -37,41 +37,50 @@ bool IsWindows95(const QString& version)
     return ok && value == 4.0;
 }
 
+namespace {
+
+// The message before the program ends, the splash window already gone.
+void Refuse(const QString& text)
+{
+    ShowMessageBox(text, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok, QStringLiteral("Varnello"));
+}
+
+}  // namespace
+
 VRNL* Startup(const QString& argument)
 {
     if (AnotherInstanceRunning())
         return nullptr;
 
-    auto* splash = new Starting;
-    DoEventsUntilPainted(splash);
+    auto splash = std::make_unique<Starting>();
+    ProcessEventsUntilPainted(splash.get());
 
-    BootPath = BootPathFromArgument(argument);
+    // A letter and ":\", the same text for the file layer and for the messages.
+    const std::string bootPath = BootPathFromArgument(argument).toStdString();
 
     if (!IsWindows95(WindowsVersion())) {
-        splash->Unload();
-        DoEvents();
-        MsgBox(QStringLiteral("This application require Microsoft Windows 95"), MsgButtons::Ok,
-               MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+        splash.reset();
+        ProcessPendingEvents();
+        Refuse(QStringLiteral("This application require Microsoft Windows 95"));
         return nullptr;
     }
 
-    const std::string bootFile = (BootPath + QStringLiteral("msdos.sys")).toStdString();
+    const std::string bootFile = bootPath + "msdos.sys";
     if (!FileExists(bootFile.c_str())) {
-        splash->Unload();
+        splash.reset();
         // A disk image that cannot be used says why, such as which tool to install.
         const std::string why = WhyFileNotFound(bootFile.c_str());
-        MsgBox(QStringLiteral("'") + BootPath + QStringLiteral("' isn't the boot drive!!!")
-                   + (why.empty() ? QString() : QStringLiteral("\r\n") + QString::fromStdString(why) + QStringLiteral(".")),
-               MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+        Refuse(QString::fromStdString("'" + bootPath + "' isn't the boot drive!!!"
+                                      + (why.empty() ? "" : "\r\n" + why + ".")));
         return nullptr;
     }
 
-    auto* main = new VRNL;
+    auto* main = new VRNL(bootPath, &Information::Open);
     main->Load();
-    DoEvents();
+    ProcessPendingEvents();
     main->show();
-    DoEvents();
-    splash->Unload();
-    DoEvents();
+    ProcessPendingEvents();
+    splash.reset();  // unloaded: no longer topmost, then gone
+    ProcessPendingEvents();
     return main;
 }

@@ -5,10 +5,6 @@
 
 class VRNL;
 
-// Root of the boot drive with its trailing backslash, "C:\" unless the command line
-// names another drive. Set by start-up only.
-extern QString BootPath;
-
 // The boot path that a command-line argument selects: a single letter A-Z in either
 // case gives that letter as typed followed by ":\"; anything else gives "C:\".
 QString BootPathFromArgument(const QString& argument);
@@ -18,6 +14,7 @@ QString WindowsVersion();
 // True when that text, read back in the same locale, equals 4.
 bool IsWindows95(const QString& version);
 
-// Runs the start-up sequence. Returns the main window, shown, or nullptr when the
-// program is to end (another copy runs, or a refusal was shown).
+// Runs the start-up sequence, which decides the boot drive from the argument. Returns the
+// main window, shown, or nullptr when the program is to end (another copy runs, or a
+// refusal was shown).
 VRNL* Startup(const QString& argument);

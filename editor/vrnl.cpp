@@ -6,9 +6,12 @@
 #include <QKeyEvent>
 #include <QSessionManager>
 
-#include "app/information.h"
+#include "editor/fieldnumber.h"
+#include "options/loading.h"
+#include "options/saving.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/twips.h"
+#include "platform/qt/ui.h"
 
 namespace {
 
@@ -16,24 +19,34 @@ struct CheckDesign {
     const char* caption;
     int top;
     int width;
+    const char* help;  // on the status line while the pointer is over the box
 };
 
 // Check(1..12); index 0 unused. All at Left 240, 255 high.
 constexpr std::array<CheckDesign, 13> CheckDesigns{{
-    {nullptr, 0, 0},
-    {"Show Startup Menu", 240, 1815},
-    {"Enable Dual Boot", 600, 1575},
-    {"Enable Startup Keys (F-Keys)", 960, 2535},
-    {"Load Components at Top of 640K", 1320, 2775},
-    {"Boot Windows 95 as Default OS", 1680, 2655},
-    {"Boot Safe Mode Warning", 2040, 2175},
-    {"Load Startup Logo", 2400, 1695},
-    {"Load the Windows GUI as Default", 2760, 2775},
-    {"Autoload DriveSpace Driver", 3120, 2415},
-    {"Autoload DoubleSpace Driver", 3480, 2535},
-    {"Enable Network Support", 3840, 2175},
-    {"Enable Double-Buffering", 4200, 2175},
+    {nullptr, 0, 0, nullptr},
+    {"Show Startup Menu", 240, 1815, "Enables automatic display of the Windows 95 Startup menu."},
+    {"Enable Dual Boot", 600, 1575,
+     "Enables dual-boot capabilities. Checking this box enables the ability to start MS-DOS."},
+    {"Enable Startup Keys (F-Keys)", 960, 2535, "Enables the startup option keys."},
+    {"Load Components at Top of 640K", 1320, 2775,
+     "Enables loading of COMMAND.COM or DRVSPACE.BIN at the top of 640K memory."},
+    {"Boot Windows 95 as Default OS", 1680, 2655, "Enables Windows 95 as the default operating system."},
+    {"Boot Safe Mode Warning", 2040, 2175, "Enables the Safe Mode startup warning."},
+    {"Load Startup Logo", 2400, 1695, "Enables display of the animated logo."},
+    {"Load the Windows GUI as Default", 2760, 2775, "Enables automatic graphical startup into Windows 95."},
+    {"Autoload DriveSpace Driver", 3120, 2415, "Enables automatic loading of DRVSPACE.BIN."},
+    {"Autoload DoubleSpace Driver", 3480, 2535, "Enables automatic loading of DBLSPACE.BIN."},
+    {"Enable Network Support", 3840, 2175, "Enables Safe Mode With Networking as a menu option."},
+    {"Enable Double-Buffering", 4200, 2175, "Enables loading of a double-buffering driver for a SCSI controller."},
 }};
+
+// Text(i) and its label SSPanel6(i) explain the same option.
+constexpr std::array<const char*, 3> RowHelp{
+    "Sets the initial startup delay to n seconds.",
+    "Sets the number of seconds to display the Windows Startup menu.",
+    "Sets the default menu item on the Windows Startup menu.",
+};
 
 // Numeric rows are 480 twips apart from this top.
 constexpr int FirstRowTop = 3120;
@@ -43,18 +56,26 @@ void Place(QWidget* widget, int left, int top, int width, int height)
     widget->setGeometry(PixelRect(left, top, width, height));
 }
 
-SSPanel* Frame(QWidget* parent, int left, int top, int width, int height)
+// Array elements are named as "Check(5)", "Text(0)".
+QString ElementName(const char* array, int index)
+{
+    return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(index);
+}
+
+SSPanel* Frame(QWidget* parent, const char* name, int left, int top, int width, int height)
 {
     auto* panel = new SSPanel(parent);
+    panel->setObjectName(QLatin1String(name));
     Place(panel, left, top, width, height);
     return panel;
 }
 
 // A command button sits 75 twips inside its frame, which shows as an even bevel round it.
-SSCommand* Command(QWidget* parent, const SSPanel* frame, const char* caption, int width, int height,
-                   const QFont& font)
+SSCommand* Command(QWidget* parent, const char* name, const SSPanel* frame, const char* caption, int width,
+                   int height, const QFont& font)
 {
     auto* command = new SSCommand(parent, QString::fromLatin1(caption));
+    command->setObjectName(QLatin1String(name));
     Place(command, Twips(frame->x()) + 75, Twips(frame->y()) + 75, width, height);
     command->setFont(font);
     QPalette palette = command->palette();
@@ -63,10 +84,24 @@ SSCommand* Command(QWidget* parent, const SSPanel* frame, const char* caption, i
     return command;
 }
 
+// Every message box of the window is titled "Varnello".
+MessageAnswer Message(const QString& text, MessageButtons buttons, MessageIcon icon, MessageAnswer defaultButton)
+{
+    return ShowMessageBox(text, buttons, icon, defaultButton, QStringLiteral("Varnello"));
+}
+
+// A message from the option layer, with OK and the exclamation icon.
+void Warn(const std::string& text)
+{
+    Message(QString::fromStdString(text), MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok);
+}
+
 }  // namespace
 
-VRNL::VRNL()
+VRNL::VRNL(std::string bootPath, std::function<void(QWidget*)> openInformation)
+    : BootPath(std::move(bootPath)), openInformation_(std::move(openInformation))
 {
+    setObjectName(QStringLiteral("VRNL"));
     setWindowTitle(QStringLiteral("Varnello"));
     setWindowIcon(QIcon(QStringLiteral(":/varnello.ico")));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -82,15 +117,16 @@ VRNL::VRNL()
 void VRNL::CreateControls()
 {
     // Frames first, so that the controls they frame lie above them.
-    SSPanel1 = Frame(this, 120, 120, 3015, 4455);
-    SSPanel2 = Frame(this, 3360, 480, 1695, 1095);
-    SSPanel4 = Frame(this, 5160, 480, 1095, 1095);
-    SSPanel3 = Frame(this, 3480, 1800, 2655, 735);
-    SSPanel5 = Frame(this, 3360, 3000, 2895, 1575);
+    SSPanel1 = Frame(this, "SSPanel1", 120, 120, 3015, 4455);
+    SSPanel2 = Frame(this, "SSPanel2", 3360, 480, 1695, 1095);
+    SSPanel4 = Frame(this, "SSPanel4", 5160, 480, 1095, 1095);
+    SSPanel3 = Frame(this, "SSPanel3", 3480, 1800, 2655, 735);
+    SSPanel5 = Frame(this, "SSPanel5", 3360, 3000, 2895, 1575);
 
     const QFont boxFont = DesignFont("MS Sans Serif", 8.25);
     for (int i = 1; i <= 12; ++i) {
         Check[i] = new CheckBox(this, QString::fromLatin1(CheckDesigns[i].caption));
+        Check[i]->setObjectName(ElementName("Check", i));
         Place(Check[i], 240, CheckDesigns[i].top, CheckDesigns[i].width, 255);
         Check[i]->setFont(boxFont);
     }
@@ -101,13 +137,13 @@ void VRNL::CreateControls()
         Check[i]->setPalette(palette);
     }
 
-    InfoAbout = Command(this, SSPanel2, "Info About...", 1545, 945, DesignFont("Arial", 12, true, true));
+    InfoAbout = Command(this, "InfoAbout", SSPanel2, "Info About...", 1545, 945, DesignFont("Arial", 12, true, true));
     InfoAbout->setIcon(QIcon(QStringLiteral(":/varnello.ico")));
     InfoAbout->setIconSize(QSize(32, 32));
-    ExitVRNL = Command(this, SSPanel4, "Exit", 945, 945, DesignFont("Arial", 18, true));
+    ExitVRNL = Command(this, "ExitVRNL", SSPanel4, "Exit", 945, 945, DesignFont("Arial", 18, true));
     ExitVRNL->setIcon(QIcon(QStringLiteral(":/exit.ico")));
     ExitVRNL->setIconSize(QSize(32, 32));
-    DefaultSettings = Command(this, SSPanel3, "Default Settings", 2505, 585, DesignFont("Arial", 14.25, true, true));
+    DefaultSettings = Command(this, "DefaultSettings", SSPanel3, "Default Settings", 2505, 585, DesignFont("Arial", 14.25, true, true));
 
     const QFont fieldFont = DesignFont("Arial", 8.25);
     const QFont labelFont = DesignFont("MS Sans Serif", 8.25);
@@ -115,11 +151,14 @@ void VRNL::CreateControls()
         const NumericRow& row = NumericRows[i];
         const int top = FirstRowTop + 480 * i;
         Text[i] = new TextField(this, row.typedLength);
+        Text[i]->setObjectName(ElementName("Text", i));
         Place(Text[i], 3480, top, 375, 315);
         Text[i]->setFont(fieldFont);
         Spin[i] = new SpinButton(this, row.repeatDelayMs);
+        Spin[i]->setObjectName(ElementName("Spin", i));
         Place(Spin[i], 3855, top, 165, 315);
         SSPanel6[i] = new SSPanel(this, QString::fromLatin1(row.caption));
+        SSPanel6[i]->setObjectName(ElementName("SSPanel6", i));
         Place(SSPanel6[i], 4080, top, 2055, 315);
         SSPanel6[i]->setFont(labelFont);
         SSPanel6[i]->setFrameShadow(QFrame::Sunken);
@@ -127,6 +166,7 @@ void VRNL::CreateControls()
     }
 
     FastHelp = new StatusBar(this);
+    FastHelp->setObjectName(QStringLiteral("FastHelp"));
     Place(FastHelp, 0, 4680, 6390, 375);
     FastHelp->setFont(DesignFont("MS Sans Serif", 8.25));
 
@@ -216,8 +256,7 @@ void VRNL::mouseMoveEvent(QMouseEvent*)
 
 void VRNL::InfoAboutClick()
 {
-    Information information(this);
-    information.exec();
+    openInformation_(this);
 }
 
 void VRNL::ExitVRNLClick()
@@ -232,4 +271,154 @@ void VRNL::EndSession(bool mayAsk)
     if (mayAsk)
         AskToSave(true);
     close();
+}
+
+void VRNL::Load()
+{
+    UserEditing = true;
+    CenterWindow(this);
+    const BootDriveOptions drive = ReadBootDrive(BootPath);
+    Options = drive.options;
+    if (!drive.unreadable.empty())
+        Warn(drive.unreadable);
+    else if (!drive.inUse.empty())
+        Warn(drive.inUse);
+    if (!drive.earlierDos) {
+        Warn("MS-DOS Version 5 or 6.x is not found.\r\nSome options are disabled and setted by default");
+        Options.BootMulti = false;
+        Options.BootWin = true;
+        Check[2]->setEnabled(false);
+        Check[5]->setEnabled(false);
+    }
+    ShowOptions();
+}
+
+// Setting a box or a field runs its change handler at once, nested; UserEditing false
+// tells the check-box handler that these changes are not the user's.
+void VRNL::ShowOptions()
+{
+    UserEditing = false;
+    for (int i = 1; i <= 12; ++i)  // each option read as its box is set
+        Check[i]->setCheckState(Options.*CheckOption[i] ? Qt::Checked : Qt::Unchecked);
+    for (int i : TextShowingOrder)
+        Text[i]->setText(QString::fromStdString(ValueText(Options.*NumericRows[i].number)));
+    if (!Options.BootMulti)
+        Check[5]->setEnabled(false);
+    UserEditing = true;
+}
+
+void VRNL::CheckClick(int index)
+{
+    const bool on = Check[index]->checkState() != Qt::Unchecked;
+    Options.*CheckOption[index] = on;
+
+    if (index == 2) {
+        if (!Options.BootMulti) {
+            // Without dual boot Windows 95 is the only system to start: force it, quietly.
+            const bool wasUserEditing = UserEditing;
+            UserEditing = false;
+            Check[5]->setChecked(true);
+            Check[5]->setEnabled(false);
+            UserEditing = wasUserEditing;
+        } else {
+            Check[5]->setEnabled(true);
+        }
+    } else if ((index == 9 || index == 10) && !on && UserEditing) {
+        const MessageAnswer answer =
+            Message(QStringLiteral("If you deselect this option, you must manually install compressed drives.\r\n"
+                               "\r\n"
+                               "Do you want to continue?"),
+                MessageButtons::YesNo, MessageIcon::Exclamation, MessageAnswer::No);
+        if (answer != MessageAnswer::Yes) {
+            Options.*CheckOption[index] = true;
+            Check[index]->setChecked(true);
+        }
+    }
+}
+
+// The field is the source: its option follows every change of its text, unchecked;
+// the bounds are applied when the user leaves the field or steps it.
+void VRNL::TextChange(int index)
+{
+    Options.*NumericRows[index].number = FieldNumber(Text[index]->text());
+}
+
+void VRNL::TextLostFocus(int index)
+{
+    Text[index]->setText(FieldText(NormalisedValue(Text[index]->text(), NumericRows[index])));
+    ProcessPendingEvents();
+}
+
+void VRNL::SpinStep(int index, int step)
+{
+    const SpinResult result = SteppedValue(Text[index]->text(), step, NumericRows[index]);
+    if (result.beep)
+        Beep();
+    const QString written = FieldText(result.value);
+    Text[index]->setText(written);
+    ProcessPendingEvents();
+    // The events just run may have rewritten the field (a repetition of this arrow, the
+    // default settings); its change handler stored that newer number, which must stand.
+    if (Text[index]->text() == written)
+        Options.*NumericRows[index].number = result.value;
+}
+
+void VRNL::DefaultSettingsClick()
+{
+    if (Message(QStringLiteral("Do you really want to restore the default Windows 95 configuration?"),
+            MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::No)
+        != MessageAnswer::Yes)
+        return;
+    Options = Windows95Defaults;
+    ShowOptions();
+}
+
+bool VRNL::SaveOnClose(bool endingSession)
+{
+    const MessageAnswer answer =
+        endingSession ? Message(QStringLiteral("Write configuration on disk?"), MessageButtons::YesNo, MessageIcon::Question,
+                            MessageAnswer::No)
+                      : Message(QStringLiteral("Write configuration on disk?"), MessageButtons::YesNoCancel,
+                            MessageIcon::Question, MessageAnswer::Cancel);
+    if (answer == MessageAnswer::Cancel)
+        return true;
+
+    if (answer == MessageAnswer::Yes) {
+        if (auto notWritten = WriteBootOptions(Options, BootPath)) {
+            // The values stay in the window for another try, unless the session is ending.
+            if (!endingSession)
+                *notWritten += "\r\nPress Exit to try again, or answer No to leave without writing.";
+            Warn(*notWritten);
+            return !endingSession;
+        }
+        Message(QStringLiteral("Reboot and check your changes"), MessageButtons::Ok, MessageIcon::Information, MessageAnswer::Ok);
+    }
+    if (const auto unprotected = ProtectBootFile(BootPath))
+        Warn(*unprotected);
+    return false;
+}
+
+void VRNL::CheckMouseMove(int index)
+{
+    FastHelp->setSimpleText(QString::fromLatin1(CheckDesigns[index].help));
+}
+
+void VRNL::TextMouseMove(int index)
+{
+    FastHelp->setSimpleText(QString::fromLatin1(RowHelp[index]));
+}
+
+void VRNL::CommandMouseMove(const SSCommand* command)
+{
+    if (command == InfoAbout)
+        FastHelp->setSimpleText(QStringLiteral("Display the information dialog box"));
+    else if (command == DefaultSettings)
+        FastHelp->setSimpleText(QStringLiteral("Restore the original Windows 95 configuration"));
+    else if (command == ExitVRNL)
+        FastHelp->setSimpleText(QStringLiteral("Exit 'Varnello'"));
+}
+
+void VRNL::ClearHelp()
+{
+    FastHelp->setSimpleText(QString());
 }

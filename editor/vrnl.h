@@ -2,6 +2,8 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
+#include <string>
 
 #include "options/bootoptions.h"
 
@@ -17,36 +19,17 @@ class TextField;
 class VRNL : public QWidget {
     Q_OBJECT
 public:
-    VRNL();
+    // The window over the boot drive whose root is bootPath ("C:\" or "d:\", as messages
+    // show it); InfoAbout calls openInformation with the window, to open the information
+    // window over it modally.
+    VRNL(std::string bootPath, std::function<void(QWidget* owner)> openInformation);
 
     // Load handler, run once before the window is first shown: centre, read msdos.sys,
     // check for an earlier MS-DOS, show the values.
     void Load();
-    // Copies Options into the check boxes and text fields.
-    void ShowOptions();
-    // Close-request handler; true vetoes the close.
-    bool SaveOnClose(bool endingSession);
     // The desktop session is ending: ask without Cancel when the session manager lets us
     // ask, then close whatever the answer.
     void EndSession(bool mayAsk);
-
-    BootOptions Options;
-    bool UserEditing = true;
-
-    // Controls, indexed as designed: Check(1..12), Text/Spin/SSPanel6(0..2).
-    std::array<CheckBox*, 13> Check{};
-    std::array<TextField*, 3> Text{};
-    std::array<SpinButton*, 3> Spin{};
-    std::array<SSPanel*, 3> SSPanel6{};
-    SSPanel* SSPanel1;
-    SSPanel* SSPanel2;
-    SSPanel* SSPanel3;
-    SSPanel* SSPanel4;
-    SSPanel* SSPanel5;
-    SSCommand* InfoAbout;
-    SSCommand* DefaultSettings;
-    SSCommand* ExitVRNL;
-    StatusBar* FastHelp;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -54,6 +37,11 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
+    // Copies Options into the check boxes and text fields.
+    void ShowOptions();
+    // Close-request handler; true vetoes the close.
+    bool SaveOnClose(bool endingSession);
+
     void CreateControls();
     void ConnectHandlers();
 
@@ -74,6 +62,26 @@ private:
 
     // The close request's question, once the field being edited is left.
     bool AskToSave(bool endingSession);
+
+    const std::string BootPath;
+    const std::function<void(QWidget*)> openInformation_;
+    BootOptions Options;
+    bool UserEditing = true;
+
+    // Controls, indexed as designed: Check(1..12), Text/Spin/SSPanel6(0..2).
+    std::array<CheckBox*, 13> Check{};
+    std::array<TextField*, 3> Text{};
+    std::array<SpinButton*, 3> Spin{};
+    std::array<SSPanel*, 3> SSPanel6{};
+    SSPanel* SSPanel1;
+    SSPanel* SSPanel2;
+    SSPanel* SSPanel3;
+    SSPanel* SSPanel4;
+    SSPanel* SSPanel5;
+    SSCommand* InfoAbout;
+    SSCommand* DefaultSettings;
+    SSCommand* ExitVRNL;
+    StatusBar* FastHelp;
 
     bool sessionEnding_ = false;
 };

@@ -131,7 +131,7 @@ void DriveChooser::choose(const QString& path)
         return;  // the file dialog was cancelled
     const LaunchChoice choice = ChooseDrive(QFile::encodeName(path).toStdString());
     if (choice.action != LaunchAction::Start) {
-        MsgBox(choice.problem, MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+        ShowMessageBox(choice.problem, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok, QStringLiteral("Varnello"));
         return;
     }
     chosen_ = choice.drive;

@@ -28,7 +28,7 @@ public:
     void tell(const QString& problem)
     {
         need();
-        MsgBox(problem, MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
+        ShowMessageBox(problem, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok, QStringLiteral("Varnello"));
     }
 
 private:

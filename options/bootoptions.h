@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/file/fileerror.h"
-
 // The fifteen start-up options of msdos.sys's section "Options", named like their keys.
 struct BootOptions {
     bool BootMenu = false;
@@ -101,8 +99,3 @@ inline constexpr std::array<int, 3> TextShowingOrder{1, 2, 0};
 // The text stored in the file for a value: "1"/"0", or the absolute value in decimal.
 std::string ValueText(bool on);
 std::string ValueText(int16_t number);
-
-// The options of a file, read key by key through the profile reader (DOS path). When the
-// file exists but cannot be read, the keys read as their defaults and readFailure (if
-// given) says why; otherwise it is left as it was.
-BootOptions ReadBootOptions(const std::string& fileName, FileError* readFailure = nullptr);

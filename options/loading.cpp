@@ -1,47 +1,49 @@
-#include "app/startup.h"
-#include "editor/vrnl.h"
-#include "platform/qt/controls.h"
+#include "options/loading.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
 #include "platform/file/files.h"
-#include "platform/qt/ui.h"
+#include "platform/file/profile.h"
 
-namespace {
-
-bool BootFileExists(const char* name)
+BootDriveOptions ReadBootDrive(const std::string& bootPath)
 {
-    return FileExists((BootPath + QString::fromLatin1(name)).toStdString().c_str());
+    const std::string file = bootPath + "msdos.sys";
+    BootDriveOptions drive;
+    FileError unreadable;
+    drive.options = ReadBootOptions(file, &unreadable);
+    if (unreadable.step != FileStep::None)
+        drive.unreadable = file + " could not be read.\r\n" + Describe(unreadable)
+                           + ".\r\nThe values shown are the Windows 95 defaults, not those of the file.";
+    else if (DriveInUseByAnotherProgram(file.c_str()))
+        drive.inUse = file + " is in use: another program, such as a running emulator, has its disk image open.\r\n"
+                      "The configuration cannot be written until that program has closed it.";
+
+    // Dual boot needs all three files that an earlier MS-DOS leaves in the root; each is
+    // looked for.
+    const bool io = FileExists((bootPath + "io.dos").c_str());
+    const bool msdos = FileExists((bootPath + "msdos.dos").c_str());
+    const bool command = FileExists((bootPath + "command.dos").c_str());
+    drive.earlierDos = io && msdos && command;
+    return drive;
 }
 
-}  // namespace
-
-void VRNL::Load()
+BootOptions ReadBootOptions(const std::string& fileName, FileError* readFailure)
 {
-    UserEditing = true;
-    CenterWindow(this);
-    const QString file = BootPath + QStringLiteral("msdos.sys");
-    FileError unreadable;
-    Options = ReadBootOptions(file.toStdString(), &unreadable);
-    if (unreadable.step != FileStep::None)
-        MsgBox(QStringLiteral("%1 could not be read.\r\n%2.\r\nThe values shown are the Windows 95 defaults, not "
-                              "those of the file.")
-                   .arg(file, QString::fromStdString(Describe(unreadable))),
-               MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
-    else if (DriveInUseByAnotherProgram(file.toStdString().c_str()))
-        MsgBox(QStringLiteral("%1 is in use: another program, such as a running emulator, has its disk image "
-                              "open.\r\nThe configuration cannot be written until that program has closed it.")
-                   .arg(file),
-               MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
-
-    // Dual boot needs all three files that an earlier MS-DOS leaves in the root.
-    const bool io = BootFileExists("io.dos");
-    const bool msdos = BootFileExists("msdos.dos");
-    const bool command = BootFileExists("command.dos");
-    if (!(io && msdos && command)) {
-        MsgBox(QStringLiteral("MS-DOS Version 5 or 6.x is not found.\r\nSome options are disabled and setted by default"),
-               MsgButtons::Ok, MsgIcon::Exclamation, MsgAnswer::Ok, QStringLiteral("Varnello"));
-        Options.BootMulti = false;
-        Options.BootWin = true;
-        Check[2]->setEnabled(false);
-        Check[5]->setEnabled(false);
+    BootOptions options;
+    for (const OptionKey& option : ReadingOrder) {
+        const auto result = static_cast<int32_t>(
+            GetPrivateProfileIntA(OptionsSection, option.key, option.missingDefault, fileName.c_str()));
+        if (readFailure && LastFileError().step != FileStep::None)
+            *readFailure = LastFileError();
+        // In 64 bits, so that the absolute value of -2147483648 exists.
+        const int64_t magnitude = std::llabs(int64_t{result});
+        if (option.flag)
+            options.*option.flag = magnitude != 0;
+        else  // a number beyond 16 bits is held as the largest one that fits
+            options.*option.number =
+                static_cast<int16_t>(std::min<int64_t>(magnitude, std::numeric_limits<int16_t>::max()));
     }
-    ShowOptions();
+    return options;
 }

@@ -1,8 +1,14 @@
-# Sourced by scripts that need a private X server: start_xvfb LOG starts Xvfb on the
-# first free display from :150 to :199, exports DISPLAY and sets xvfb_pid; it returns 1
-# when no display could be had. Another script may race us for the same number; then our
-# server exits at once (the lock file names the other one) and the next number is tried.
-# The caller stops the server: kill "$xvfb_pid".
+#!/usr/bin/env bash
+# The one starter of a private X server for the tests, the benchmarks and the screenshots.
+#
+# Sourced: start_xvfb LOG starts Xvfb on the first free display from :150 to :199, exports
+# DISPLAY and sets xvfb_pid; it returns 1 when no display could be had. Another script may
+# race us for the same number; then our server exits at once (the lock file names the
+# other one) and the next number is tried. The caller stops the server: kill "$xvfb_pid".
+#
+# Run: xvfb.sh COMMAND [ARGUMENT...] runs the command on a server of its own, stops the
+# server and exits with the command's status; 77 (skipped) when Xvfb is missing or no
+# display could be had.
 
 start_xvfb() {
     local log=$1 n tries
@@ -25,3 +31,20 @@ start_xvfb() {
     done
     return 1
 }
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    if [ $# -eq 0 ]; then
+        echo "usage: $0 COMMAND [ARGUMENT...]" >&2
+        exit 2
+    fi
+    for tool in Xvfb xdpyinfo; do
+        command -v "$tool" >/dev/null || { echo "xvfb.sh: $tool is not installed; skipped"; exit 77; }
+    done
+    xvfb_log=$(mktemp "${TMPDIR:-/tmp}/varnello-xvfb.XXXXXX")
+    xvfb_pid=
+    trap 'kill $xvfb_pid 2>/dev/null && wait $xvfb_pid 2>/dev/null; rm -f "$xvfb_log"' EXIT
+    trap 'exit 1' INT TERM HUP
+    start_xvfb "$xvfb_log" || { echo "xvfb.sh: no free X display between :150 and :199; skipped"; exit 77; }
+    unset WAYLAND_DISPLAY
+    "$@"
+fi

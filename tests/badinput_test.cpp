@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "app/startup.h"
-#include "options/bootoptions.h"
+#include "options/loading.h"
 #include "platform/file/atomicfile.h"
 #include "platform/file/drives.h"
 #include "platform/file/fileerror.h"

@@ -3,121 +3,113 @@
 
 #include <QAbstractButton>
 #include <QMessageBox>
-#include <QTest>
 
-#include "platform/qt/ui.h"
 #include "windowfixture.h"
 
 namespace {
 
 class CheckBoxTest : public WindowTest {
 protected:
-    void SetUp() override
+    void SetUp() override { ASSERT_TRUE(openOptions("BootMulti=1\r\nBootWin=0\r\n")); }
+    BootOptions fromFile() const
     {
-        writeBootDrive("BootMulti=1\r\nBootWin=0\r\n");
-        open();
+        BootOptions read = Windows95Defaults;
+        read.BootMulti = true;
+        read.BootWin = false;
+        return read;
     }
 };
 
 // The boxes without rules of their own: a click flips their option and nothing else.
 TEST_F(CheckBoxTest, PlainBoxesEditOnlyTheirOwnOption)
 {
+    BootOptions expected = fromFile();
     for (const BoxDesign& box : BoxDesigns) {
         if (box.index == 2 || box.index == 9 || box.index == 10)
             continue;
         SCOPED_TRACE(box.caption);
-        EXPECT_EQ(window->Check[box.index]->text(), box.caption);
-        for (int click = 0; click < 2; ++click) {
-            BootOptions expected = window->Options;
-            expected.*box.option = !(expected.*box.option);
-            window->Check[box.index]->click();
-            EXPECT_EQ(window->Options, expected);
-            EXPECT_EQ(window->Check[box.index]->isChecked(), expected.*box.option);
-        }
+        EXPECT_EQ(check(box.index)->text(), box.caption);
+        expected.*box.option = !(expected.*box.option);
+        toggle(box.index);
+        EXPECT_EQ(check(box.index)->isChecked(), expected.*box.option);
     }
     EXPECT_TRUE(boxes.shown.empty());
-    EXPECT_TRUE(window->Check[5]->isEnabled());
+    EXPECT_TRUE(check(5)->isEnabled());
+    EXPECT_EQ(saved(), expected);
 }
 
 TEST_F(CheckBoxTest, DualBootOffForcesAndLocksWindows95)
 {
-    ASSERT_FALSE(window->Check[5]->isChecked());
-    window->Check[2]->click();  // off, while Windows 95 is not the default
-    EXPECT_FALSE(window->Options.BootMulti);
-    EXPECT_TRUE(window->Options.BootWin);
-    EXPECT_TRUE(window->Check[5]->isChecked());
-    EXPECT_FALSE(window->Check[5]->isEnabled());
-    EXPECT_TRUE(window->UserEditing);
+    ASSERT_FALSE(check(5)->isChecked());
+    toggle(2);  // off, while Windows 95 is not the default
+    EXPECT_TRUE(check(5)->isChecked());
+    EXPECT_FALSE(check(5)->isEnabled());
 
-    window->Check[2]->click();  // on again: unlocked, still checked
-    EXPECT_TRUE(window->Options.BootMulti);
-    EXPECT_TRUE(window->Check[5]->isEnabled());
-    EXPECT_TRUE(window->Check[5]->isChecked());
-    EXPECT_TRUE(window->Options.BootWin);
-
-    window->Check[5]->click();  // the user may now clear it
-    EXPECT_FALSE(window->Options.BootWin);
-    EXPECT_FALSE(window->Check[5]->isChecked());
+    toggle(2);  // on again: unlocked, still checked
+    EXPECT_TRUE(check(5)->isEnabled());
+    EXPECT_TRUE(check(5)->isChecked());
     EXPECT_TRUE(boxes.shown.empty());
+    // The forcing was the program's, not the user's: switching a driver off still asks.
+    toggle(9);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+
+    BootOptions expected = fromFile();
+    expected.BootWin = true;
+    EXPECT_EQ(saved(), expected);
+}
+
+TEST_F(CheckBoxTest, Windows95MayBeClearedOnceDualBootIsBack)
+{
+    toggle(2);
+    toggle(2);
+    toggle(5);
+    EXPECT_FALSE(check(5)->isChecked());
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(saved(), fromFile());
 }
 
 TEST_F(CheckBoxTest, DualBootOffKeepsAnAlreadyCheckedWindows95)
 {
-    window->Check[5]->click();
-    ASSERT_TRUE(window->Options.BootWin);
-    window->Check[2]->click();
-    EXPECT_TRUE(window->Check[5]->isChecked());
-    EXPECT_FALSE(window->Check[5]->isEnabled());
-    EXPECT_TRUE(window->Options.BootWin);
+    toggle(5);
+    toggle(2);
+    EXPECT_TRUE(check(5)->isChecked());
+    EXPECT_FALSE(check(5)->isEnabled());
+    BootOptions expected = fromFile();
+    expected.BootMulti = false;
+    expected.BootWin = true;
+    EXPECT_EQ(saved(), expected);
 }
 
 // Both drivers, both answers: one question, exactly worded; Yes lets the box go, No
-// puts it back without asking again.
+// puts it back, and the next click asks again. Switching the driver back on asks nothing.
 TEST_F(CheckBoxTest, CompressedDriveDriverOffAsksFirst)
 {
-    for (int index : {9, 10}) {
-        bool BootOptions::*option = index == 9 ? &BootOptions::DRVSpace : &BootOptions::DBLSpace;
-        for (MsgAnswer answer : {MsgAnswer::No, MsgAnswer::Yes}) {
-            SCOPED_TRACE(index);
-            SCOPED_TRACE(answer == MsgAnswer::Yes ? "Yes" : "No");
+    BootOptions expected = fromFile();
+    for (const int index : {9, 10}) {
+        for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::No, MessageAnswer::Yes}) {
+            SCOPED_TRACE(testing::Message() << index << (answer == MessageAnswer::Yes ? " Yes" : " No"));
             boxes.shown.clear();
-            BootOptions expected = window->Options;
-            ASSERT_TRUE(window->Check[index]->isChecked());
-            expected.*option = answer == MsgAnswer::No;
-
+            ASSERT_TRUE(check(index)->isChecked());
             boxes.answer(answer);
-            window->Check[index]->click();
+            toggle(index);
             ASSERT_EQ(boxes.shown.size(), 1u);
             const MessageBoxRequest& box = boxes.shown[0];
             EXPECT_EQ(box.text, CompressedDriveQuestion);
             EXPECT_EQ(box.title, "Varnello");
-            EXPECT_EQ(box.buttons, MsgButtons::YesNo);
-            EXPECT_EQ(box.icon, MsgIcon::Exclamation);
-            EXPECT_EQ(box.defaultButton, MsgAnswer::No);
-            EXPECT_EQ(window->Options, expected);
-            EXPECT_EQ(window->Check[index]->isChecked(), answer == MsgAnswer::No);
+            EXPECT_EQ(box.buttons, MessageButtons::YesNo);
+            EXPECT_EQ(box.icon, MessageIcon::Exclamation);
+            EXPECT_EQ(box.defaultButton, MessageAnswer::No);
+            EXPECT_EQ(check(index)->isChecked(), answer == MessageAnswer::No);
         }
-        // Switching the driver back on asks nothing.
-        boxes.shown.clear();
-        window->Check[index]->click();
-        EXPECT_TRUE(boxes.shown.empty());
-        EXPECT_TRUE(window->Options.*option);
+        if (index == 9) {
+            boxes.shown.clear();
+            toggle(index);
+            EXPECT_TRUE(boxes.shown.empty());
+            EXPECT_TRUE(check(index)->isChecked());
+        }
     }
-}
-
-// A mouse click runs inside the button's own click handling; a box put back by No from
-// there must still report the user's next click.
-TEST_F(CheckBoxTest, DriverPutBackByNoAsksAgainOnTheNextMouseClick)
-{
-    window->show();
-    for (MsgAnswer answer : {MsgAnswer::No, MsgAnswer::No, MsgAnswer::Yes}) {
-        boxes.shown.clear();
-        boxes.answer(answer);
-        QTest::mouseClick(window->Check[9], Qt::LeftButton, {}, QPoint(5, 5));
-        ASSERT_EQ(boxes.shown.size(), 1u);
-        EXPECT_EQ(window->Check[9]->isChecked(), answer == MsgAnswer::No);
-        EXPECT_EQ(window->Options.DRVSpace, answer == MsgAnswer::No);
-    }
+    expected.DBLSpace = false;
+    EXPECT_EQ(saved(), expected);
 }
 
 // The question through a real message box, as the user meets it.
@@ -136,10 +128,14 @@ TEST_F(CheckBoxTest, CompressedDriveQuestionInARealMessageBox)
         EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
         box->button(QMessageBox::No)->click();
     });
-    window->Check[9]->click();
+    toggle(9);
     EXPECT_TRUE(seen);
-    EXPECT_TRUE(window->Options.DRVSpace);
-    EXPECT_TRUE(window->Check[9]->isChecked());
+    EXPECT_TRUE(check(9)->isChecked());
+    MessageBoxes again;  // back to the stand-in, for the save
+    again.answer(MessageAnswer::Yes);
+    click("ExitVRNL");
+    ASSERT_TRUE(closed());
+    EXPECT_EQ(ReadBootOptions(MsdosSys), fromFile());
 }
 
 }  // namespace

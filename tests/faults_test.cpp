@@ -12,16 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/startup.h"
-#include "editor/vrnl.h"
-#include "messageboxes.h"
-#include "options/saving.h"
-#include "platform/file/atomicfile.h"
-#include "platform/qt/controls.h"
-#include "platform/file/files.h"
 #include "safetykit.h"
-#include "savefixture.h"
-#include "tempdrive.h"
+#include "windowfixture.h"
 
 namespace fs = std::filesystem;
 
@@ -41,23 +33,25 @@ bool Untouched(const struct stat& before, const struct stat& after)
            && after.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
 }
 
-class SaveFaults : public SaveFixture {
+class SaveFaults : public WindowTest {
 protected:
-    // Writes msdos.sys, loads the main window on it and changes BootMenu, so that Yes has
+    // Writes msdos.sys, starts the program on it and changes BootMenu, so that Yes has
     // something to write.
     void Open(const std::string& bytes, uint32_t attributes = BootFileAttributes)
     {
-        SaveFixture::Open(bytes, attributes);
-        window->Check[1]->click();
+        ASSERT_TRUE(open(bytes, attributes));
+        toggle(1);
         boxes.shown.clear();
     }
 
-    // Answers Yes to the question; true when the window stays open.
-    bool SaveWithYes()
+    // Leaves by Exit, answering this; true when the window stays open.
+    bool Leave(MessageAnswer answer)
     {
-        boxes.answer(MsgAnswer::Yes);
-        return window->SaveOnClose(false);
+        boxes.answer(answer);
+        click("ExitVRNL");
+        return !closed();
     }
+    bool SaveWithYes() { return Leave(MessageAnswer::Yes); }
 
     // The same, answered by the user nobody.
     bool SaveWithYesAsNobody()
@@ -82,8 +76,8 @@ protected:
         ASSERT_EQ(boxes.shown.size(), 2u);
         const MessageBoxRequest& box = boxes.shown[1];
         EXPECT_EQ(box.title, QStringLiteral("Varnello"));
-        EXPECT_EQ(box.icon, MsgIcon::Exclamation);
-        EXPECT_EQ(box.buttons, MsgButtons::Ok);
+        EXPECT_EQ(box.icon, MessageIcon::Exclamation);
+        EXPECT_EQ(box.buttons, MessageButtons::Ok);
         EXPECT_TRUE(box.text.contains(QStringLiteral("C:\\msdos.sys"))) << box.text.toStdString();
         EXPECT_TRUE(box.text.contains(QString::fromLatin1(reason))) << box.text.toStdString();
         EXPECT_FALSE(ReminderShown());
@@ -120,7 +114,7 @@ TEST_F(SaveFaults, EachFailingStepLeavesTheFileAsItWas)
 
         EXPECT_TRUE(SaveWithYes());  // the window stays open for another try
         ExpectFailureShown(c.reason);
-        EXPECT_EQ(File(), Msdos);
+        EXPECT_EQ(file(), Msdos);
         EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
         EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
         EXPECT_TRUE(window->isVisible());
@@ -131,7 +125,7 @@ TEST_F(SaveFaults, EachFailingStepLeavesTheFileAsItWas)
         boxes.shown.clear();
         EXPECT_FALSE(SaveWithYes());
         EXPECT_TRUE(ReminderShown());
-        EXPECT_TRUE(File().starts_with(Paths + "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=1\r\n"));
+        EXPECT_TRUE(file().starts_with(Paths + "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=1\r\n"));
         delete window.data();
     }
 }
@@ -144,10 +138,10 @@ TEST_F(SaveFaults, AttributesThatCannotBeSetAgainAreReported)
     EXPECT_FALSE(SaveWithYes());
     ASSERT_EQ(boxes.shown.size(), 3u);
     EXPECT_EQ(boxes.shown[1].text, QStringLiteral("Reboot and check your changes"));
-    EXPECT_EQ(boxes.shown[2].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(boxes.shown[2].icon, MessageIcon::Exclamation);
     EXPECT_TRUE(boxes.shown[2].text.contains(QStringLiteral("C:\\msdos.sys could not be made read-only, hidden and "
                                                             "system again")));
-    EXPECT_TRUE(File().starts_with(Paths + "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=1\r\n"));
+    EXPECT_TRUE(file().starts_with(Paths + "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=1\r\n"));
     delete window.data();
 
     // After a write that failed: both in one message.
@@ -158,7 +152,7 @@ TEST_F(SaveFaults, AttributesThatCannotBeSetAgainAreReported)
     EXPECT_TRUE(SaveWithYes());
     ExpectFailureShown("could not be made read-only, hidden and system again");
     EXPECT_TRUE(boxes.shown[1].text.contains(QStringLiteral("configuration was not written")));
-    EXPECT_EQ(File(), Msdos);
+    EXPECT_EQ(file(), Msdos);
     EXPECT_EQ(GetFileAttributesA(MsdosSys), 0u);  // cleared for the write, and could not be set again
     delete window.data();
 
@@ -166,10 +160,9 @@ TEST_F(SaveFaults, AttributesThatCannotBeSetAgainAreReported)
     boxes.shown.clear();
     Open(Msdos);
     FailAttributeChangeForTesting(1, EIO);
-    boxes.answer(MsgAnswer::No);
-    EXPECT_FALSE(window->SaveOnClose(false));
+    EXPECT_FALSE(Leave(MessageAnswer::No));
     ExpectFailureShown("could not be made read-only, hidden and system again");
-    EXPECT_EQ(File(), Msdos);
+    EXPECT_EQ(file(), Msdos);
 }
 
 TEST_F(SaveFaults, AFullDiskIsReportedAndChangesNothing)
@@ -195,7 +188,7 @@ TEST_F(SaveFaults, AFullDiskIsReportedAndChangesNothing)
     sigaction(SIGXFSZ, &previous, nullptr);
     EXPECT_TRUE(vetoed);
     ExpectFailureShown("The temporary file could not be written: File too large");
-    EXPECT_EQ(File(), large);
+    EXPECT_EQ(file(), large);
     EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
     EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
 }
@@ -286,7 +279,7 @@ TEST_F(SaveFaults, FilesOfOtherUsers)
         EXPECT_EQ(c.asNobody ? SaveWithYesAsNobody() : SaveWithYes(), c.failure != nullptr);
         if (c.failure) {
             ExpectFailureShown(c.failure);
-            EXPECT_EQ(File(), Msdos);
+            EXPECT_EQ(file(), Msdos);
         } else {
             EXPECT_TRUE(ReminderShown());
         }
@@ -329,7 +322,7 @@ TEST_F(SaveFaults, FilesThatMayNotBeReplacedAreRefusedBeforeAnythingChanges)
         EXPECT_TRUE(SaveWithYes());
         ExpectFailureShown(c.reason);
         EXPECT_TRUE(Untouched(before, LinkStatusOf(c.watched)));
-        EXPECT_EQ(File(), Msdos);
+        EXPECT_EQ(file(), Msdos);
         EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
         delete window.data();
         boxes.shown.clear();
@@ -355,8 +348,8 @@ TEST_F(SaveFaults, AFileRemovedDuringTheSaveIsNotCreatedAgain)
 TEST_F(SaveFaults, EditsMadeByOthersWhileTheWindowIsOpenSurvive)
 {
     Open(Msdos);  // BootMenu now on in the window; the file says 0 and Network=1
-    ASSERT_TRUE(window->Options.Network);
-    window->Check[11]->click();  // Network off
+    ASSERT_TRUE(check(11)->isChecked());
+    toggle(11);  // Network off
 
     // Another program rewrites the file: a new inode, LF line endings, edits everywhere.
     const std::string edited =
@@ -370,7 +363,7 @@ TEST_F(SaveFaults, EditsMadeByOthersWhileTheWindowIsOpenSurvive)
     EXPECT_TRUE(ReminderShown());
     // The window's fifteen values win over the others' values for those keys (BootGUI is
     // on in the window); everything else they wrote stays.
-    EXPECT_EQ(File(),
+    EXPECT_EQ(file(),
               "[Paths]\nWinDir=D:\\WIN95\nWinBootDir=C:\\WINDOWS\nHostWinBootDrv=C\nUninstallDir=C:\\\n\n"
               "[Options]\nBootMulti=1\nAutoScan=2\nBootGUI=1\nBootMenu=1\nNetwork=0\n"
               "BootKeys=1\nBootWin=1\nLoadTop=1\nLogo=1\nBootWarn=1\nBootDelay=2\nBootMenuDefault=1\n"

@@ -1,6 +1,7 @@
 #include "platform/file/atomicfile.h"
 #include "platform/file/fileerror.h"
 #include "platform/file/files.h"
+#include "platform/qt/seams.h"
 #include "platform/qt/version.h"
 #include "safetykit.h"
 #include "scopedenv.h"

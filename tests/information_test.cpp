@@ -9,6 +9,11 @@
 
 namespace {
 
+QPushButton* Back(Information* information)
+{
+    return information->findChild<QPushButton*>("ExitInfo");
+}
+
 struct Opening {
     bool opened = false;
     const Information* window = nullptr;
@@ -23,12 +28,7 @@ struct Opening {
 
 class InformationTest : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        writeBootDrive("");
-        open();
-        window->show();
-    }
+    void SetUp() override { ASSERT_TRUE(openOptions("BootMenu=1\r\nBootDelay=7\r\n")); }
 
     // Clicks InfoAbout, looks at the window that opens and closes it with close.
     Opening openAndClose(const std::function<void(Information*)>& close)
@@ -45,11 +45,11 @@ protected:
             seen.size = information->size();
             seen.fixedSize = information->minimumSize() == information->maximumSize();
             seen.title = information->windowTitle();
-            seen.version = information->SSPanel5->caption();
-            seen.exitInfoHasFocus = information->focusWidget() == information->ExitInfo;
+            seen.version = information->findChild<SSPanel*>("SSPanel5")->caption();
+            seen.exitInfoHasFocus = information->focusWidget() == information->findChild<QWidget*>("ExitInfo");
             close(information);
         });
-        window->InfoAbout->click();
+        click("InfoAbout");
         EXPECT_TRUE(seen.opened);
         EXPECT_TRUE(information.isNull()) << "the window is made afresh for each opening";
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -59,10 +59,9 @@ protected:
 
 TEST_F(InformationTest, OpensCentredWithTheVersionTwice)
 {
-    const BootOptions before = window->Options;
     for (int opening = 0; opening < 2; ++opening) {
         SCOPED_TRACE(opening);
-        const Opening seen = openAndClose([](Information* information) { information->ExitInfo->click(); });
+        const Opening seen = openAndClose([](Information* information) { Back(information)->click(); });
         EXPECT_EQ(seen.corner, seen.centred);
         EXPECT_EQ(seen.size, QSize(Pixels(4230), Pixels(2895)));
         EXPECT_TRUE(seen.fixedSize);
@@ -70,16 +69,22 @@ TEST_F(InformationTest, OpensCentredWithTheVersionTwice)
         EXPECT_EQ(seen.version, "Version 1.1");
         EXPECT_TRUE(seen.exitInfoHasFocus);
     }
-    EXPECT_EQ(window->Options, before);
     EXPECT_TRUE(boxes.shown.empty());
+    // The window takes input again, and its values are as they were.
+    toggle(3);
+    BootOptions expected = Windows95Defaults;
+    expected.BootMenu = true;
+    expected.BootDelay = 7;
+    expected.BootKeys = false;
+    EXPECT_EQ(saved(), expected);
 }
 
 TEST_F(InformationTest, EnterEscAndCloseButtonCloseItLikeBack)
 {
     const std::pair<const char*, std::function<void(Information*)>> ways[] = {
-        {"Back...", [](Information* information) { information->ExitInfo->click(); }},
+        {"Back...", [](Information* information) { QTest::mouseClick(Back(information), Qt::LeftButton); }},
         {"Enter", [](Information* information) { QTest::keyClick(information, Qt::Key_Return); }},
-        {"Enter on the button", [](Information* information) { QTest::keyClick(information->ExitInfo, Qt::Key_Enter); }},
+        {"Enter on the button", [](Information* information) { QTest::keyClick(Back(information), Qt::Key_Enter); }},
         {"Esc", [](Information* information) { QTest::keyClick(information, Qt::Key_Escape); }},
         {"close button", [](Information* information) { information->close(); }},
     };

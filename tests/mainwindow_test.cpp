@@ -11,11 +11,7 @@ namespace {
 
 class MainWindowTest : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        writeBootDrive("BootMulti=1\r\nBootDelay=150\r\n");
-        open();
-    }
+    void SetUp() override { ASSERT_TRUE(openOptions("BootMulti=1\r\nBootDelay=150\r\n")); }
     QRect placeOf(const QWidget* control) const { return {control->mapTo(window, QPoint(0, 0)), control->size()}; }
 };
 
@@ -25,74 +21,71 @@ TEST_F(MainWindowTest, FixedClientAreaCentred)
     EXPECT_EQ(window->size(), QSize(426, 337));
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
     EXPECT_EQ(window->windowTitle(), "Varnello");
-    const QPoint placed = window->pos();  // by the load, before the first show
-    window->show();
-    EXPECT_EQ(window->pos(), placed);
     EXPECT_EQ(window->pos(), CentredCorner(window->frameGeometry().size()));
 }
 
 TEST_F(MainWindowTest, EveryControlWhereDesigned)
 {
     struct Place {
-        const QWidget* control;
+        QString name;
         int left, top, width, height;
     };
     std::vector<Place> places{
-        {window->SSPanel1, 120, 120, 3015, 4455},
-        {window->SSPanel2, 3360, 480, 1695, 1095},
-        {window->SSPanel4, 5160, 480, 1095, 1095},
-        {window->SSPanel3, 3480, 1800, 2655, 735},
-        {window->SSPanel5, 3360, 3000, 2895, 1575},
-        {window->InfoAbout, 3360 + 75, 480 + 75, 1545, 945},
-        {window->ExitVRNL, 5160 + 75, 480 + 75, 945, 945},
-        {window->DefaultSettings, 3480 + 75, 1800 + 75, 2505, 585},
-        {window->FastHelp, 0, 4680, 6390, 375},
+        {"SSPanel1", 120, 120, 3015, 4455},
+        {"SSPanel2", 3360, 480, 1695, 1095},
+        {"SSPanel4", 5160, 480, 1095, 1095},
+        {"SSPanel3", 3480, 1800, 2655, 735},
+        {"SSPanel5", 3360, 3000, 2895, 1575},
+        {"InfoAbout", 3360 + 75, 480 + 75, 1545, 945},
+        {"ExitVRNL", 5160 + 75, 480 + 75, 945, 945},
+        {"DefaultSettings", 3480 + 75, 1800 + 75, 2505, 585},
+        {"FastHelp", 0, 4680, 6390, 375},
     };
     const int boxTops[] = {240, 600, 960, 1320, 1680, 2040, 2400, 2760, 3120, 3480, 3840, 4200};
     const int boxWidths[] = {1815, 1575, 2535, 2775, 2655, 2175, 1695, 2775, 2415, 2535, 2175, 2175};
     for (int i = 1; i <= 12; ++i)
-        places.push_back({window->Check[i], 240, boxTops[i - 1], boxWidths[i - 1], 255});
+        places.push_back({QStringLiteral("Check(%1)").arg(i), 240, boxTops[i - 1], boxWidths[i - 1], 255});
     for (int i = 0; i < 3; ++i) {
         const int top = 3120 + 480 * i;
-        places.push_back({window->Text[i], 3480, top, 375, 315});
-        places.push_back({window->Spin[i], 3855, top, 165, 315});
-        places.push_back({window->SSPanel6[i], 4080, top, 2055, 315});
+        places.push_back({QStringLiteral("Text(%1)").arg(i), 3480, top, 375, 315});
+        places.push_back({QStringLiteral("Spin(%1)").arg(i), 3855, top, 165, 315});
+        places.push_back({QStringLiteral("SSPanel6(%1)").arg(i), 4080, top, 2055, 315});
     }
     for (const Place& place : places) {
-        SCOPED_TRACE(place.control->metaObject()->className());
-        SCOPED_TRACE(place.top);
-        EXPECT_EQ(placeOf(place.control), PixelRect(place.left, place.top, place.width, place.height));
-        EXPECT_TRUE(place.control->isVisibleTo(window));
+        SCOPED_TRACE(place.name.toStdString());
+        const QWidget* control = find(place.name);
+        ASSERT_TRUE(control);
+        EXPECT_EQ(placeOf(control), PixelRect(place.left, place.top, place.width, place.height));
+        EXPECT_TRUE(control->isVisibleTo(window));
     }
 }
 
 TEST_F(MainWindowTest, CaptionsFieldsAndSpinRepeat)
 {
-    window->show();
     for (const BoxDesign& box : BoxDesigns)
-        EXPECT_EQ(window->Check[box.index]->text(), box.caption);
-    EXPECT_EQ(window->InfoAbout->text(), "Info About...");
-    EXPECT_EQ(window->DefaultSettings->text(), "Default Settings");
-    EXPECT_EQ(window->ExitVRNL->text(), "Exit");
-    EXPECT_FALSE(window->InfoAbout->icon().isNull());
-    EXPECT_FALSE(window->ExitVRNL->icon().isNull());
-    EXPECT_TRUE(window->DefaultSettings->icon().isNull());
+        EXPECT_EQ(check(box.index)->text(), box.caption);
+    EXPECT_EQ(command("InfoAbout")->text(), "Info About...");
+    EXPECT_EQ(command("DefaultSettings")->text(), "Default Settings");
+    EXPECT_EQ(command("ExitVRNL")->text(), "Exit");
+    EXPECT_FALSE(command("InfoAbout")->icon().isNull());
+    EXPECT_FALSE(command("ExitVRNL")->icon().isNull());
+    EXPECT_TRUE(command("DefaultSettings")->icon().isNull());
 
     const char* const labels[] = {"Boot Delay (0-99)", "Boot Menu Delay (1-30)", "Boot Menu Item (1-9)"};
     const int lengths[] = {2, 2, 1};
     const int repeats[] = {100, 125, 175};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(window->SSPanel6[i]->caption(), labels[i]);
-        EXPECT_EQ(window->Text[i]->typedLength(), lengths[i]);
-        for (const QToolButton* arrow : {window->Spin[i]->upArrow(), window->Spin[i]->downArrow()}) {
+        EXPECT_EQ(find<SSPanel>(QStringLiteral("SSPanel6(%1)").arg(i))->caption(), labels[i]);
+        EXPECT_EQ(text(i)->typedLength(), lengths[i]);
+        for (const QToolButton* arrow : {spin(i)->upArrow(), spin(i)->downArrow()}) {
             EXPECT_TRUE(arrow->autoRepeat());
             EXPECT_EQ(arrow->autoRepeatDelay(), repeats[i]);
             EXPECT_EQ(arrow->autoRepeatInterval(), repeats[i]);
         }
-        EXPECT_LT(window->Spin[i]->upArrow()->y(), window->Spin[i]->downArrow()->y());
+        EXPECT_LT(spin(i)->upArrow()->y(), spin(i)->downArrow()->y());
     }
-    EXPECT_EQ(window->FastHelp->simpleText(), "");
+    EXPECT_EQ(find<StatusBar>("FastHelp")->simpleText(), "");
 }
 
 TEST_F(MainWindowTest, CompressedDriveCaptionsRed)
@@ -102,37 +95,32 @@ TEST_F(MainWindowTest, CompressedDriveCaptionsRed)
     ASSERT_NE(usual, red);
     for (int i = 1; i <= 12; ++i) {
         SCOPED_TRACE(i);
-        const QPalette& palette = window->Check[i]->palette();
-        EXPECT_EQ(palette.color(window->Check[i]->foregroundRole()), i == 9 || i == 10 ? red : usual);
+        EXPECT_EQ(check(i)->palette().color(check(i)->foregroundRole()), i == 9 || i == 10 ? red : usual);
     }
 }
 
 // Tab goes through the boxes, the command buttons and the fields, and round again.
 TEST_F(MainWindowTest, TabOrder)
 {
-    std::vector<const QWidget*> expected;
+    QStringList expected;
     for (int i = 1; i <= 12; ++i)
-        expected.push_back(window->Check[i]);
-    for (const QWidget* next : {static_cast<QWidget*>(window->InfoAbout), static_cast<QWidget*>(window->DefaultSettings),
-                                static_cast<QWidget*>(window->ExitVRNL), static_cast<QWidget*>(window->Text[0]),
-                                static_cast<QWidget*>(window->Text[1]), static_cast<QWidget*>(window->Text[2])})
-        expected.push_back(next);
+        expected.append(QStringLiteral("Check(%1)").arg(i));
+    expected << "InfoAbout" << "DefaultSettings" << "ExitVRNL" << "Text(0)" << "Text(1)" << "Text(2)";
 
-    std::vector<const QWidget*> order;
-    QWidget* at = window->Check[1];
+    QStringList order;
+    QWidget* at = check(1);
     do {
         if ((at->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && at->isEnabled() && at->isVisibleTo(window))
-            order.push_back(at);
+            order.append(at->objectName());
         at = at->nextInFocusChain();
-    } while (at != window->Check[1] && order.size() < 100);
+    } while (at != check(1) && order.size() < 100);
     EXPECT_EQ(order, expected);
-    EXPECT_EQ(window->focusWidget(), window->Check[1]);
+    EXPECT_EQ(window->focusWidget(), check(1));
 }
 
 // Enter means "Info About..." unless a command button has the focus; Esc means "Exit".
 TEST_F(MainWindowTest, EnterOpensInformationEscAsksToSave)
 {
-    window->show();
     struct Case {
         const char* name;
         QWidget* focus;
@@ -141,23 +129,23 @@ TEST_F(MainWindowTest, EnterOpensInformationEscAsksToSave)
         const char* question;
     };
     const Case cases[] = {
-        {"Enter on a box", window->Check[3], Qt::Key_Return, true, nullptr},
-        {"keypad Enter on a box", window->Check[12], Qt::Key_Enter, true, nullptr},
-        {"Enter in a field", window->Text[1], Qt::Key_Return, true, nullptr},
-        {"Enter on InfoAbout", window->InfoAbout, Qt::Key_Return, true, nullptr},
-        {"Enter on Default Settings", window->DefaultSettings, Qt::Key_Return, false,
+        {"Enter on a box", check(3), Qt::Key_Return, true, nullptr},
+        {"keypad Enter on a box", check(12), Qt::Key_Enter, true, nullptr},
+        {"Enter in a field", text(1), Qt::Key_Return, true, nullptr},
+        {"Enter on InfoAbout", command("InfoAbout"), Qt::Key_Return, true, nullptr},
+        {"Enter on Default Settings", command("DefaultSettings"), Qt::Key_Return, false,
          "Do you really want to restore the default Windows 95 configuration?"},
-        {"Esc on a box", window->Check[3], Qt::Key_Escape, false, "Write configuration on disk?"},
-        {"Esc in a field", window->Text[0], Qt::Key_Escape, false, "Write configuration on disk?"},
+        {"Esc on a box", check(3), Qt::Key_Escape, false, "Write configuration on disk?"},
+        {"Esc in a field", text(0), Qt::Key_Escape, false, "Write configuration on disk?"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         boxes.shown.clear();
         bool information = false;
         WhenModal([&](QWidget* modal) {
-            if (auto* opened = qobject_cast<Information*>(modal)) {
+            if (qobject_cast<Information*>(modal)) {
                 information = true;
-                opened->ExitInfo->click();
+                modal->findChild<QPushButton*>("ExitInfo")->click();
             }
         });
         c.focus->setFocus();
@@ -174,7 +162,7 @@ TEST_F(MainWindowTest, EnterOpensInformationEscAsksToSave)
         // Text(0) has brought the file's 150 into range first.
         ASSERT_TRUE(window);
         EXPECT_TRUE(window->isVisible());
-        EXPECT_EQ(window->Text[0]->text(), c.focus == window->Text[0] ? "99" : "150");
+        EXPECT_EQ(text(0)->text(), c.focus == text(0) ? "99" : "150");
     }
 }
 
@@ -182,9 +170,7 @@ TEST_F(MainWindowTest, EnterOpensInformationEscAsksToSave)
 // no character is added there, deleting works, and below the limit typing goes up to it.
 TEST_F(MainWindowTest, FieldLengthBindsTypingOnly)
 {
-    window->show();
-    EXPECT_EQ(window->Text[0]->text(), "150");
-    EXPECT_EQ(window->Options.BootDelay, 150);
+    EXPECT_EQ(text(0)->text(), "150");
     const std::tuple<int, const char*, const char*, const char*> edits[] = {
         {0, "", "123", "12"},    {1, "", "123", "12"},       {2, "", "123", "1"},
         {0, "150", "998", "150"}, {0, "150", "\b", "15"},     {0, "150", "\b\b98", "19"},
@@ -192,10 +178,10 @@ TEST_F(MainWindowTest, FieldLengthBindsTypingOnly)
     };
     for (const auto& [row, written, keys, after] : edits) {
         SCOPED_TRACE(testing::Message() << "row " << row << ", " << written << " + " << keys);
-        window->Text[row]->setText(written);
-        window->Text[row]->end(false);
-        QTest::keyClicks(window->Text[row], keys);
-        EXPECT_EQ(window->Text[row]->text(), after);
+        text(row)->setText(written);
+        text(row)->end(false);
+        QTest::keyClicks(text(row), keys);
+        EXPECT_EQ(text(row)->text(), after);
     }
 }
 

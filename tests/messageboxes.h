@@ -4,7 +4,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/qt/ui.h"
+#include "platform/qt/seams.h"
 
 // Stands in for the user at every message box while it lives: records each box and
 // answers from a queue, or with the box's default button when the queue is empty.
@@ -18,7 +18,7 @@ public:
                 onShow(request);
             if (answers.empty())
                 return request.defaultButton;
-            const MsgAnswer answer = answers.front();
+            const MessageAnswer answer = answers.front();
             answers.pop_front();
             return answer;
         });
@@ -27,14 +27,14 @@ public:
     MessageBoxes(const MessageBoxes&) = delete;
     MessageBoxes& operator=(const MessageBoxes&) = delete;
 
-    MessageBoxes& answer(MsgAnswer next)
+    MessageBoxes& answer(MessageAnswer next)
     {
         answers.push_back(next);
         return *this;
     }
 
     std::vector<MessageBoxRequest> shown;
-    std::deque<MsgAnswer> answers;
+    std::deque<MessageAnswer> answers;
     // Runs as each box appears, e.g. to look at the windows behind it.
     std::function<void(const MessageBoxRequest&)> onShow;
 };

@@ -3,10 +3,12 @@
 
 #include <QApplication>
 #include <cstdint>
+#include <fcntl.h>
 
 #include "platform/file/files.h"
 #include "platform/qt/ui.h"
 #include "safetykit.h"
+#include "scopedenv.h"
 #include "windowfixture.h"
 
 namespace {
@@ -131,16 +133,11 @@ TEST_F(LoadingTest, MissingKeysShowTheDefaults)
 {
     for (const char* lines : {"", "BootFailSafe=1\r\n"}) {
         SCOPED_TRACE(lines);
-        writeBootDrive(lines);
-        open();
-        EXPECT_EQ(window->Options, Windows95Defaults);
-        for (const BoxDesign& box : BoxDesigns)
-            EXPECT_EQ(window->Check[box.index]->isChecked(), Windows95Defaults.*box.option) << box.index;
-        EXPECT_EQ(window->Text[0]->text(), "2");
-        EXPECT_EQ(window->Text[1]->text(), "30");
-        EXPECT_EQ(window->Text[2]->text(), "1");
+        boxes.shown.clear();
+        ASSERT_TRUE(openOptions(lines));
+        expectShown(Windows95Defaults, {"2", "30", "1"});
         EXPECT_TRUE(boxes.shown.empty());
-        delete window;
+        EXPECT_EQ(saved(), Windows95Defaults);
     }
 }
 
@@ -148,26 +145,26 @@ TEST_F(LoadingTest, MissingKeysShowTheDefaults)
 // own value, and out-of-range numbers stay as read.
 TEST_F(LoadingTest, ShowsEachValueInItsOwnControl)
 {
-    writeBootDrive("BootMenu=2\r\nBootMulti=-1\r\nBootKeys=0\r\nBootGUI=0\r\nBootWin=0\r\nBootWarn=0\r\n"
-                   "Logo=0\r\nLoadTop=0\r\nBootDelay=150\r\nBootMenuDefault=-5\r\nBootMenuDelay=-2147483648\r\n"
-                   "DBLSpace=0\r\nDRVSpace=0\r\nNetwork=1\r\nDoubleBuffer=1\r\n");
-    open();
-    for (const BoxDesign& box : BoxDesigns) {
-        EXPECT_EQ(window->Options.*box.option, !(Windows95Defaults.*box.option)) << box.index;
-        EXPECT_EQ(window->Check[box.index]->checkState(),
-                  window->Options.*box.option ? Qt::Checked : Qt::Unchecked)
-            << box.index;
-    }
-    EXPECT_EQ(window->Options.BootDelay, 150);
-    EXPECT_EQ(window->Options.BootMenuDefault, 5);
-    EXPECT_EQ(window->Options.BootMenuDelay, 32767);
-    EXPECT_EQ(window->Text[0]->text(), "150");
-    EXPECT_EQ(window->Text[2]->text(), "5");
-    EXPECT_EQ(window->Text[1]->text(), "32767");
-    EXPECT_TRUE(window->UserEditing);
-    EXPECT_TRUE(window->Check[2]->isEnabled());
-    EXPECT_TRUE(window->Check[5]->isEnabled());
+    ASSERT_TRUE(openOptions("BootMenu=2\r\nBootMulti=-1\r\nBootKeys=0\r\nBootGUI=0\r\nBootWin=0\r\nBootWarn=0\r\n"
+                            "Logo=0\r\nLoadTop=0\r\nBootDelay=150\r\nBootMenuDefault=-5\r\n"
+                            "BootMenuDelay=-2147483648\r\nDBLSpace=0\r\nDRVSpace=0\r\nNetwork=1\r\nDoubleBuffer=1\r\n"));
+    BootOptions opposite;
+    for (const BoxDesign& box : BoxDesigns)
+        opposite.*box.option = !(Windows95Defaults.*box.option);
+    opposite.BootDelay = 150;
+    opposite.BootMenuDefault = 5;
+    opposite.BootMenuDelay = 32767;
+    expectShown(opposite, {"150", "32767", "5"});
+    EXPECT_TRUE(check(2)->isEnabled());
+    EXPECT_TRUE(check(5)->isEnabled());
     EXPECT_TRUE(boxes.shown.empty());
+    // The values were set by the program; the user's own changes still ask.
+    toggle(9);
+    EXPECT_TRUE(boxes.shown.empty()) << "switching a driver on asks nothing";
+    boxes.answer(MessageAnswer::Yes);
+    toggle(9);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(saved(), opposite);
 }
 
 // Any one of the three files missing is enough: one message, before the window shows,
@@ -182,54 +179,57 @@ TEST_F(LoadingTest, WithoutEarlierDosWarnsOnceAndLocksDualBoot)
     };
     for (size_t missing = 0; missing <= EarlierDosFiles.size(); ++missing) {
         SCOPED_TRACE(missing < EarlierDosFiles.size() ? EarlierDosFiles[missing] : "all three");
-        for (const char* name : EarlierDosFiles)
-            std::filesystem::remove(drive.hostPath(name));
-        boxes.shown.clear();
-        mainWindowVisible = true;
-        writeBootDrive("BootMulti=1\r\nBootWin=0\r\n", false);
-        for (size_t i = 0; i < EarlierDosFiles.size(); ++i)
+        for (size_t i = 0; i < EarlierDosFiles.size(); ++i) {
+            std::filesystem::remove(drive.hostPath(EarlierDosFiles[i]));
             if (i != missing && missing < EarlierDosFiles.size())
                 drive.write(EarlierDosFiles[i], "");
+        }
+        boxes.shown.clear();
+        mainWindowVisible = true;
 
-        ASSERT_TRUE(startUp());
+        ASSERT_TRUE(openOptions("BootMulti=1\r\nBootWin=0\r\n"));
         ASSERT_EQ(boxes.shown.size(), 1u);
         const MessageBoxRequest& box = boxes.shown[0];
         EXPECT_EQ(box.text, NoEarlierDosMessage);
         EXPECT_EQ(box.title, "Varnello");
-        EXPECT_EQ(box.buttons, MsgButtons::Ok);
-        EXPECT_EQ(box.icon, MsgIcon::Exclamation);
+        EXPECT_EQ(box.buttons, MessageButtons::Ok);
+        EXPECT_EQ(box.icon, MessageIcon::Exclamation);
         EXPECT_FALSE(mainWindowVisible);
         EXPECT_TRUE(window->isVisible());
 
-        EXPECT_FALSE(window->Options.BootMulti);
-        EXPECT_TRUE(window->Options.BootWin);
-        EXPECT_FALSE(window->Check[2]->isChecked());
-        EXPECT_TRUE(window->Check[5]->isChecked());
-        EXPECT_FALSE(window->Check[2]->isEnabled());
-        EXPECT_FALSE(window->Check[5]->isEnabled());
-        EXPECT_TRUE(window->UserEditing);
-        delete window;
+        EXPECT_FALSE(check(2)->isChecked());
+        EXPECT_TRUE(check(5)->isChecked());
+        EXPECT_FALSE(check(2)->isEnabled());
+        EXPECT_FALSE(check(5)->isEnabled());
+        if (missing == 0) {
+            // The user's own changes still ask.
+            toggle(10);
+            EXPECT_EQ(boxes.shown.size(), 2u);
+            const BootOptions written = saved();
+            EXPECT_FALSE(written.BootMulti);
+            EXPECT_TRUE(written.BootWin);
+        }
     }
 }
 
 TEST_F(LoadingTest, EarlierDosFilesFoundEvenHiddenAndSystem)
 {
-    writeBootDrive("BootMulti=1\r\nBootWin=0\r\n");
     for (const char* name : EarlierDosFiles)
         ASSERT_TRUE(SetFileAttributesA(drive.dosPath(name).c_str(),
                                        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    ASSERT_TRUE(startUp());
+    ASSERT_TRUE(openOptions("BootMulti=1\r\nBootWin=0\r\n"));
     EXPECT_TRUE(boxes.shown.empty());
-    EXPECT_TRUE(window->Options.BootMulti);
-    EXPECT_FALSE(window->Options.BootWin);
-    EXPECT_TRUE(window->Check[2]->isChecked());
-    EXPECT_TRUE(window->Check[2]->isEnabled());
-    EXPECT_FALSE(window->Check[5]->isChecked());
-    EXPECT_TRUE(window->Check[5]->isEnabled());
+    EXPECT_TRUE(check(2)->isChecked());
+    EXPECT_TRUE(check(2)->isEnabled());
+    EXPECT_FALSE(check(5)->isChecked());
+    EXPECT_TRUE(check(5)->isEnabled());
+    const BootOptions written = saved();
+    EXPECT_TRUE(written.BootMulti);
+    EXPECT_FALSE(written.BootWin);
 }
 
 // A msdos.sys that exists but cannot be read: one message says so, and why, before the
-// window shows its Windows 95 defaults. The window is opened as nobody.
+// window shows its Windows 95 defaults. The program is started as nobody.
 TEST_F(LoadingTest, AnUnreadableFileIsReportedBeforeTheDefaultsShow)
 {
     const std::string path = drive.hostPath("msdos.sys");
@@ -248,27 +248,29 @@ TEST_F(LoadingTest, AnUnreadableFileIsReportedBeforeTheDefaultsShow)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
-        writeBootDrive("BootMenu=1\r\n" + c.padding);
+        drive.write("msdos.sys", Paths + "[Options]\r\nBootMenu=1\r\n" + c.padding);
         chmod(path.c_str(), c.mode);
         if (c.linkOut) {
             std::filesystem::rename(path, outside.hostPath("msdos.sys"));
             std::filesystem::create_symlink(outside.hostPath("msdos.sys"), path);
         }
         boxes.shown.clear();
+        delete window.data();
         {
             AsUser nobody(NobodyId);
             ASSERT_TRUE(nobody.active());
-            open();
+            window = Startup(QString());
         }
+        ASSERT_TRUE(window);
         ASSERT_EQ(boxes.shown.size(), 1u);
         EXPECT_EQ(boxes.shown[0].text, QStringLiteral("C:\\msdos.sys could not be read.\r\n%1.\r\nThe values shown are "
                                                       "the Windows 95 defaults, not those of the file.")
                                            .arg(QString::fromLatin1(c.reason)));
-        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Exclamation);
-        EXPECT_EQ(boxes.shown[0].buttons, MsgButtons::Ok);
+        EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
+        EXPECT_EQ(boxes.shown[0].buttons, MessageButtons::Ok);
         EXPECT_EQ(boxes.shown[0].title, QStringLiteral("Varnello"));
-        EXPECT_EQ(window->Options, Windows95Defaults);
-        delete window;
+        EXPECT_FALSE(check(1)->isChecked());  // the default, not the file's 1
+        delete window.data();
         std::filesystem::remove(path);
     }
 }
@@ -277,38 +279,12 @@ TEST_F(LoadingTest, AnUnreadableFileIsReportedBeforeTheDefaultsShow)
 // load, but its box is locked.
 TEST_F(LoadingTest, DualBootOffLocksWindowsBoxWithoutForcingIt)
 {
-    writeBootDrive("BootMulti=0\r\nBootWin=0\r\n");
-    open();
-    EXPECT_FALSE(window->Check[2]->isChecked());
-    EXPECT_FALSE(window->Check[5]->isChecked());
-    EXPECT_TRUE(window->Check[2]->isEnabled());
-    EXPECT_FALSE(window->Check[5]->isEnabled());
-    EXPECT_FALSE(window->Options.BootWin);
-}
-
-// ShowOptions never asks, not even when it clears a compressed-drive box, and runs the
-// dual-boot handling for a box it clears.
-TEST_F(LoadingTest, ShowOptionsAsksNothingAndRunsDualBootHandling)
-{
-    writeBootDrive("BootMulti=1\r\nBootWin=0\r\n");
-    open();
-    ASSERT_TRUE(window->Check[9]->isChecked());
-    ASSERT_TRUE(window->Check[10]->isChecked());
-    window->Options.DRVSpace = false;
-    window->Options.DBLSpace = false;
-    window->Options.BootMulti = false;
-    window->ShowOptions();
-
-    EXPECT_TRUE(boxes.shown.empty());
-    EXPECT_FALSE(window->Check[9]->isChecked());
-    EXPECT_FALSE(window->Check[10]->isChecked());
-    EXPECT_FALSE(window->Options.DRVSpace);
-    EXPECT_FALSE(window->Options.DBLSpace);
-    EXPECT_FALSE(window->Check[2]->isChecked());
-    EXPECT_TRUE(window->Options.BootWin);
-    EXPECT_TRUE(window->Check[5]->isChecked());
-    EXPECT_FALSE(window->Check[5]->isEnabled());
-    EXPECT_TRUE(window->UserEditing);
+    ASSERT_TRUE(openOptions("BootMulti=0\r\nBootWin=0\r\n"));
+    EXPECT_FALSE(check(2)->isChecked());
+    EXPECT_FALSE(check(5)->isChecked());
+    EXPECT_TRUE(check(2)->isEnabled());
+    EXPECT_FALSE(check(5)->isEnabled());
+    EXPECT_FALSE(saved().BootWin);
 }
 
 // Default Settings.
@@ -317,92 +293,114 @@ class DefaultSettingsTest : public WindowTest {
 protected:
     void SetUp() override
     {
-        contents = "[Paths]\r\nWinDir=C:\\WINDOWS\r\n\r\n[Options]\r\nBootMulti=1\r\nBootWin=0\r\nBootDelay=150\r\n"
-                   "Network=1\r\nDRVSpace=0\r\n";
-        drive.write("msdos.sys", contents);
-        for (const char* name : EarlierDosFiles)
-            drive.write(name, "");
-        open();
+        contents = Paths + "[Options]\r\nBootMulti=1\r\nBootWin=0\r\nBootDelay=150\r\nNetwork=1\r\nDRVSpace=0\r\n";
+        ASSERT_TRUE(open(contents));
     }
-    void reset(MsgAnswer answer)
+    void reset(MessageAnswer answer)
     {
         boxes.answer(answer);
-        window->DefaultSettings->click();
+        click("DefaultSettings");
     }
     std::string contents;
 };
 
 TEST_F(DefaultSettingsTest, AsksFirst)
 {
-    reset(MsgAnswer::No);
+    reset(MessageAnswer::No);
     ASSERT_EQ(boxes.shown.size(), 1u);
     const MessageBoxRequest& box = boxes.shown[0];
     EXPECT_EQ(box.text, "Do you really want to restore the default Windows 95 configuration?");
     EXPECT_EQ(box.title, "Varnello");
-    EXPECT_EQ(box.buttons, MsgButtons::YesNo);
-    EXPECT_EQ(box.icon, MsgIcon::Question);
-    EXPECT_EQ(box.defaultButton, MsgAnswer::No);
+    EXPECT_EQ(box.buttons, MessageButtons::YesNo);
+    EXPECT_EQ(box.icon, MessageIcon::Question);
+    EXPECT_EQ(box.defaultButton, MessageAnswer::No);
 }
 
 TEST_F(DefaultSettingsTest, NoKeepsEveryChange)
 {
-    window->Check[1]->click();
-    window->Check[12]->click();
-    window->Text[1]->setText("7");
-    const BootOptions before = window->Options;
-    ASSERT_TRUE(before.BootMenu);
-    ASSERT_EQ(before.BootMenuDelay, 7);
+    toggle(1);
+    toggle(12);
+    type(1, QStringLiteral("7"));
+    reset(MessageAnswer::No);
 
-    reset(MsgAnswer::No);
-    EXPECT_EQ(window->Options, before);
-    for (const BoxDesign& box : BoxDesigns)
-        EXPECT_EQ(window->Check[box.index]->isChecked(), before.*box.option) << box.index;
-    EXPECT_EQ(window->Text[0]->text(), "150");
-    EXPECT_EQ(window->Text[1]->text(), "7");
-    EXPECT_TRUE(window->Check[5]->isEnabled());
+    BootOptions expected = Windows95Defaults;
+    expected.BootMulti = true;
+    expected.BootWin = false;
+    expected.BootDelay = 150;
+    expected.Network = true;
+    expected.DRVSpace = false;
+    expected.BootMenu = true;
+    expected.DoubleBuffer = true;
+    expected.BootMenuDelay = 7;
+    expectShown(expected, {"150", "7", "1"});
+    EXPECT_TRUE(check(5)->isEnabled());
+    EXPECT_EQ(saved(), expected);
 }
 
 // Yes: the defaults, shown; dual boot cleared, so Windows 95 forced and locked; no
 // compressed-drive question though DRVSpace changes; nothing written.
 TEST_F(DefaultSettingsTest, YesRestoresAndShowsTheDefaults)
 {
-    ASSERT_TRUE(window->Check[2]->isChecked());
-    ASSERT_FALSE(window->Check[5]->isChecked());
-    const uint32_t attributes = GetFileAttributesA(drive.dosPath("msdos.sys").c_str());
-    reset(MsgAnswer::Yes);
+    ASSERT_TRUE(check(2)->isChecked());
+    ASSERT_FALSE(check(5)->isChecked());
+    reset(MessageAnswer::Yes);
 
     EXPECT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(window->Options, Windows95Defaults);
-    for (const BoxDesign& box : BoxDesigns)
-        EXPECT_EQ(window->Check[box.index]->isChecked(), Windows95Defaults.*box.option) << box.index;
-    EXPECT_EQ(window->Text[0]->text(), "2");
-    EXPECT_EQ(window->Text[1]->text(), "30");
-    EXPECT_EQ(window->Text[2]->text(), "1");
-    EXPECT_FALSE(window->Check[2]->isChecked());
-    EXPECT_TRUE(window->Check[2]->isEnabled());
-    EXPECT_TRUE(window->Check[5]->isChecked());
-    EXPECT_FALSE(window->Check[5]->isEnabled());
-    EXPECT_TRUE(window->UserEditing);
-    EXPECT_EQ(drive.read("msdos.sys"), contents);
-    EXPECT_EQ(GetFileAttributesA(drive.dosPath("msdos.sys").c_str()), attributes);
+    expectShown(Windows95Defaults, {"2", "30", "1"});
+    EXPECT_TRUE(check(2)->isEnabled());
+    EXPECT_FALSE(check(5)->isEnabled());
+    EXPECT_EQ(file(), contents);
+    EXPECT_EQ(attributes(), BootFileAttributes);
 
-    // Asked again, it changes nothing more and still asks only its own question.
-    reset(MsgAnswer::Yes);
+    // Asked again, it changes nothing more and still asks only its own question; the
+    // user's own changes ask again.
+    reset(MessageAnswer::Yes);
     EXPECT_EQ(boxes.shown.size(), 2u);
-    EXPECT_EQ(window->Options, Windows95Defaults);
+    toggle(9);
+    EXPECT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(saved(), Windows95Defaults);
 }
 
 // Without an earlier MS-DOS both boxes stay locked; the defaults agree with the forced values.
 TEST_F(DefaultSettingsTest, KeepsTheLockOfAMissingEarlierDos)
 {
-    delete window;
     std::filesystem::remove(drive.hostPath("command.dos"));
-    open();
-    reset(MsgAnswer::Yes);
-    EXPECT_EQ(window->Options, Windows95Defaults);
-    EXPECT_FALSE(window->Check[2]->isEnabled());
-    EXPECT_FALSE(window->Check[5]->isEnabled());
-    EXPECT_TRUE(window->Check[5]->isChecked());
+    ASSERT_TRUE(open(contents));
+    reset(MessageAnswer::Yes);
+    EXPECT_FALSE(check(2)->isEnabled());
+    EXPECT_FALSE(check(5)->isEnabled());
+    EXPECT_TRUE(check(5)->isChecked());
+    EXPECT_EQ(saved(), Windows95Defaults);
 }
 
 }  // namespace
+
+// A disk image that another program, such as an emulator, holds: the values are read all
+// the same, and one message says that nothing can be written meanwhile.
+TEST_F(LoadingTest, ADiskImageAnotherProgramHoldsIsReportedAtLoad)
+{
+    const std::string image = drive.hostPath("win95.img");
+    drive.write("msdos.in", Paths + "[Options]\r\nBootMenu=1\r\n");
+    std::string build = "mkfs.fat -C " + image + " 1440 >/dev/null";
+    for (const char* name : {"MSDOS.SYS", "IO.DOS", "MSDOS.DOS", "COMMAND.DOS"})
+        build += " && mcopy -i " + image + " " + drive.hostPath("msdos.in") + " ::/" + name;
+    ASSERT_EQ(std::system(build.c_str()), 0);
+    // QEMU's lock of a running emulator: nobody else may write the image (byte 201).
+    const int emulator = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    struct flock forbidWriting {};
+    forbidWriting.l_type = F_RDLCK;
+    forbidWriting.l_start = 201;
+    forbidWriting.l_len = 1;
+    ASSERT_EQ(fcntl(emulator, F_OFD_SETLK, &forbidWriting), 0);
+
+    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
+    window = Startup(QString());
+    close(emulator);
+    ASSERT_TRUE(window);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("C:\\msdos.sys is in use: another program, such as a running "
+                                                  "emulator, has its disk image open.\r\nThe configuration cannot "
+                                                  "be written until that program has closed it."));
+    EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
+    EXPECT_TRUE(check(1)->isChecked());  // the image's BootMenu=1
+}

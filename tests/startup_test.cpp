@@ -1,20 +1,13 @@
-#include <QApplication>
 #include <QLocale>
+#include <QLockFile>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/starting.h"
-#include "app/startup.h"
-#include "editor/vrnl.h"
-#include "messageboxes.h"
 #include "platform/qt/version.h"
 #include "safetykit.h"
 #include "scopedenv.h"
-#include "tempdrive.h"
-
-#include <QLockFile>
-#include <sys/stat.h>
+#include "windowfixture.h"
 
 namespace {
 
@@ -31,14 +24,9 @@ std::vector<Starting*> SplashWindows()
     return found;
 }
 
-// Each start-up takes the instance lock; a directory of its own keeps parallel tests apart.
-class StartupTest : public testing::Test {
+class StartupTest : public WindowTest {
 protected:
-    void SetUp() override { qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit()); }
     void TearDown() override { SetReportedVersion(Windows95); }
-
-    QTemporaryDir runtime;
-    MessageBoxes boxes;
 };
 
 }  // namespace
@@ -89,30 +77,32 @@ TEST(WindowsVersion, FollowsTheLocaleBothWays)
 TEST_F(StartupTest, RefusesOtherWindowsVersionsBeforeLookingAtTheDrive)
 {
     SetReportedVersion(Windows98);
-    TempDrive drive;
-    drive.write("msdos.sys", "[Options]\r\n");
     boxes.onShow = [](const MessageBoxRequest&) { EXPECT_TRUE(SplashWindows().empty()); };
-
-    EXPECT_EQ(Startup(QString()), nullptr);
+    EXPECT_EQ(open("[Options]\r\n"), nullptr);
 
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("This application require Microsoft Windows 95"));
     EXPECT_EQ(boxes.shown[0].title, QStringLiteral("Varnello"));
-    EXPECT_EQ(boxes.shown[0].buttons, MsgButtons::Ok);
-    EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(boxes.shown[0].buttons, MessageButtons::Ok);
+    EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
 }
 
 TEST_F(StartupTest, RefusesADriveWithoutMsdosSys)
 {
-    TempDrive drive('C');
     TempDrive other('D');
     other.write("MSDOS.SYS", "[Options]\r\n");  // found whatever its case
     mkdir(drive.hostPath("msdos.sys").c_str(), 0755);  // a directory is not the file
+    // A disk image that cannot be used says why.
+    drive.write("disk.img", "");
+    ScopedEnv image("VARNELLO_DRIVE_V", drive.hostPath("disk.img"));
+    ScopedEnv partition("VARNELLO_PARTITION_V", "9");
 
     const std::pair<const char*, const char*> cases[] = {
         {"", "'C:\\' isn't the boot drive!!!"},
         {"q", "'q:\\' isn't the boot drive!!!"},  // unmapped: not ready
         {"D:", "'C:\\' isn't the boot drive!!!"},
+        {"v", "'v:\\' isn't the boot drive!!!\r\nNo usable FAT file system was found in the disk image: "
+              "VARNELLO_PARTITION_V must be a partition number from 1 to 4."},
     };
     for (const auto& [argument, text] : cases) {
         boxes.shown.clear();
@@ -120,15 +110,15 @@ TEST_F(StartupTest, RefusesADriveWithoutMsdosSys)
         EXPECT_EQ(Startup(QString::fromLatin1(argument)), nullptr);
         ASSERT_EQ(boxes.shown.size(), 1u) << argument;
         EXPECT_EQ(boxes.shown[0].text, QString::fromLatin1(text));
-        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Exclamation);
-        EXPECT_EQ(boxes.shown[0].buttons, MsgButtons::Ok);
+        EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
+        EXPECT_EQ(boxes.shown[0].buttons, MessageButtons::Ok);
     }
 }
 
 TEST_F(StartupTest, OpensTheMainWindowAndThenDropsTheSplash)
 {
-    TempDrive drive('E');
-    drive.write("msdos.sys", "[Options]\r\nBootMulti=1\r\n");  // no earlier MS-DOS: the load warns
+    TempDrive driveE('E');
+    driveE.write("msdos.sys", "[Options]\r\nBootMulti=1\r\n");  // no earlier MS-DOS: the load warns
     boxes.onShow = [](const MessageBoxRequest&) {
         // The load runs under the splash window, which stays topmost and unfocused.
         const auto splashes = SplashWindows();
@@ -138,22 +128,19 @@ TEST_F(StartupTest, OpensTheMainWindowAndThenDropsTheSplash)
         EXPECT_TRUE(splashes[0]->testAttribute(Qt::WA_ShowWithoutActivating));
     };
 
-    VRNL* main = Startup(QStringLiteral("e"));
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(BootPath, QStringLiteral("e:\\"));
+    window = Startup(QStringLiteral("e"));  // C has no msdos.sys
+    ASSERT_TRUE(window);
     EXPECT_EQ(boxes.shown.size(), 1u);
-    EXPECT_TRUE(main->isVisible());
+    EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(SplashWindows().empty());
     for (QWidget* widget : QApplication::topLevelWidgets())
         EXPECT_FALSE(widget->isVisible() && (widget->windowFlags() & Qt::WindowStaysOnTopHint));
-    delete main;
 }
 
 TEST_F(StartupTest, SecondCopyEndsSilently)
 {
-    ASSERT_FALSE(AnotherInstanceRunning());  // this process now holds the lock
+    ASSERT_FALSE(AnotherInstanceRunning());  // this process holds the lock
 
-    TempDrive drive;
     drive.write("msdos.sys", "[Options]\r\n");
     QProcess second;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

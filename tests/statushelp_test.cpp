@@ -10,18 +10,13 @@ namespace {
 
 class StatusHelpTest : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        writeBootDrive("BootMulti=1\r\n");  // every box enabled
-        open();
-        window->show();  // lays out the spin buttons' arrows
-    }
+    void SetUp() override { ASSERT_TRUE(openOptions("BootMulti=1\r\n")); }  // every box enabled
     QString over(const QWidget* control)
     {
         MovePointer(window, CentreIn(window, control));
         return help();
     }
-    QString help() const { return window->FastHelp->simpleText(); }
+    QString help() const { return find<StatusBar>("FastHelp")->simpleText(); }
     // In client twips, where no control lies.
     void overBareWindow() { MovePointer(window, QPoint(Pixels(3250), Pixels(200))); }
 };
@@ -48,43 +43,43 @@ TEST_F(StatusHelpTest, EachControlExplainsItself)
         "Sets the default menu item on the Windows Startup menu.",
     };
     std::vector<std::pair<const QWidget*, QString>> table;
-    for (const auto& [index, text] : boxes)
-        table.emplace_back(window->Check[index], text);
+    for (const auto& [index, help] : boxes)
+        table.emplace_back(check(index), help);
     for (int i = 0; i < 3; ++i) {
-        table.emplace_back(window->Text[i], rows[i]);
-        table.emplace_back(window->SSPanel6[i], rows[i]);
+        table.emplace_back(text(i), rows[i]);
+        table.emplace_back(find(QStringLiteral("SSPanel6(%1)").arg(i)), rows[i]);
     }
-    table.emplace_back(window->InfoAbout, "Display the information dialog box");
-    table.emplace_back(window->DefaultSettings, "Restore the original Windows 95 configuration");
-    table.emplace_back(window->ExitVRNL, "Exit 'Varnello'");
+    table.emplace_back(command("InfoAbout"), "Display the information dialog box");
+    table.emplace_back(command("DefaultSettings"), "Restore the original Windows 95 configuration");
+    table.emplace_back(command("ExitVRNL"), "Exit 'Varnello'");
 
     EXPECT_EQ(help(), "");
-    for (const auto& [control, text] : table) {
-        SCOPED_TRACE(text.toStdString());
+    for (const auto& [control, shown] : table) {
+        SCOPED_TRACE(shown.toStdString());
         overBareWindow();
         ASSERT_EQ(help(), "");
-        EXPECT_EQ(over(control), text);
+        EXPECT_EQ(over(control), shown);
         // A stream of movements over the same control keeps the same text.
-        EXPECT_EQ(over(control), text);
+        EXPECT_EQ(over(control), shown);
     }
 }
 
 TEST_F(StatusHelpTest, BareWindowAndFramesClear)
 {
     // Points inside each frame that no framed control covers, in client twips.
-    const std::pair<const QWidget*, QPoint> surfaces[] = {
-        {window, {3250, 200}},
-        {window->SSPanel1, {160, 160}},
-        {window->SSPanel2, {3400, 520}},
-        {window->SSPanel3, {3510, 1830}},
-        {window->SSPanel4, {5190, 510}},
-        {window->SSPanel5, {3400, 3040}},
+    const std::pair<const char*, QPoint> surfaces[] = {
+        {nullptr, {3250, 200}},  // the bare window
+        {"SSPanel1", {160, 160}},
+        {"SSPanel2", {3400, 520}},
+        {"SSPanel3", {3510, 1830}},
+        {"SSPanel4", {5190, 510}},
+        {"SSPanel5", {3400, 3040}},
     };
     for (const auto& [surface, twips] : surfaces) {
         const QPoint at(Pixels(twips.x()), Pixels(twips.y()));
-        SCOPED_TRACE(surface->metaObject()->className());
-        ASSERT_EQ(window->childAt(at), surface == window ? nullptr : surface);
-        over(window->Check[1]);
+        SCOPED_TRACE(surface ? surface : "window");
+        ASSERT_EQ(window->childAt(at), surface ? find(QLatin1String(surface)) : nullptr);
+        over(check(1));
         MovePointer(window, at);
         EXPECT_EQ(help(), "");
     }
@@ -92,18 +87,18 @@ TEST_F(StatusHelpTest, BareWindowAndFramesClear)
 
 TEST_F(StatusHelpTest, SpinButtonsAndStatusLineChangeNothing)
 {
-    EXPECT_EQ(over(window->Text[0]), "Sets the initial startup delay to n seconds.");
+    EXPECT_EQ(over(text(0)), "Sets the initial startup delay to n seconds.");
     // Straight from the field onto its spin button, over both arrows.
-    EXPECT_EQ(over(window->Spin[0]->upArrow()), "Sets the initial startup delay to n seconds.");
-    EXPECT_EQ(over(window->Spin[0]->downArrow()), "Sets the initial startup delay to n seconds.");
+    EXPECT_EQ(over(spin(0)->upArrow()), "Sets the initial startup delay to n seconds.");
+    EXPECT_EQ(over(spin(0)->downArrow()), "Sets the initial startup delay to n seconds.");
 
-    over(window->ExitVRNL);
-    for (const QWidget* silent :
-         {static_cast<const QWidget*>(window->Spin[1]->upArrow()), static_cast<const QWidget*>(window->Spin[2]->downArrow()),
-          static_cast<const QWidget*>(window->FastHelp)})
+    over(command("ExitVRNL"));
+    for (const QWidget* silent : {static_cast<const QWidget*>(spin(1)->upArrow()),
+                                  static_cast<const QWidget*>(spin(2)->downArrow()),
+                                  static_cast<const QWidget*>(find("FastHelp"))})
         EXPECT_EQ(over(silent), "Exit 'Varnello'");
     overBareWindow();
-    EXPECT_EQ(over(window->FastHelp), "");
+    EXPECT_EQ(over(find("FastHelp")), "");
 }
 
 // Down from Check(3) to Check(4): through the gap, which is the frame, the line empties.
@@ -123,20 +118,20 @@ TEST_F(StatusHelpTest, GapBetweenBoxesIsTheFrame)
 // A box locked by the dual-boot rule still explains itself.
 TEST_F(StatusHelpTest, ALockedBoxExplainsItself)
 {
-    window->Check[2]->click();
-    ASSERT_FALSE(window->Check[5]->isEnabled());
+    toggle(2);
+    ASSERT_FALSE(check(5)->isEnabled());
     overBareWindow();
-    EXPECT_EQ(over(window->Check[5]), "Enables Windows 95 as the default operating system.");
+    EXPECT_EQ(over(check(5)), "Enables Windows 95 as the default operating system.");
 }
 
 // The help belongs to the control, not to its state.
 TEST_F(StatusHelpTest, TickingDoesNotChangeTheText)
 {
-    const QString before = over(window->Check[2]);
-    window->Check[1]->click();
-    window->Check[2]->click();
+    const QString before = over(check(2));
+    toggle(1);
+    toggle(2);
     EXPECT_EQ(help(), before);
-    EXPECT_EQ(over(window->Check[2]), before);
+    EXPECT_EQ(over(check(2)), before);
     EXPECT_TRUE(before.startsWith("Enables"));
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <array>
 #include <cstdlib>
@@ -16,8 +19,12 @@
 #include "app/startup.h"
 #include "editor/vrnl.h"
 #include "messageboxes.h"
-#include "options/bootoptions.h"
+#include "options/loading.h"
+#include "options/saving.h"
+#include "platform/file/atomicfile.h"
+#include "platform/file/files.h"
 #include "platform/qt/controls.h"
+#include "platform/qt/seams.h"
 #include "tempdrive.h"
 
 // Failures show QStrings as text.
@@ -25,6 +32,11 @@ static void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
 }
+
+inline const char* const MsdosSys = "C:\\msdos.sys";
+
+inline const std::string Paths =
+    "[Paths]\r\nWinDir=C:\\WINDOWS\r\nWinBootDir=C:\\WINDOWS\r\nHostWinBootDrv=C\r\n\r\n";
 
 // The files a kept earlier MS-DOS leaves in the root of the boot drive.
 inline constexpr std::array<const char*, 3> EarlierDosFiles{"io.dos", "msdos.dos", "command.dos"};
@@ -56,44 +68,111 @@ inline const QString CompressedDriveQuestion = QStringLiteral(
 inline const QString NoEarlierDosMessage =
     QStringLiteral("MS-DOS Version 5 or 6.x is not found.\r\nSome options are disabled and setted by default");
 
-// A boot drive C in a temporary directory, a stand-in user at the message boxes, and
-// the main window once opened (deleted at the end without the save question).
+// A boot drive C with an earlier MS-DOS, a stand-in user at the message boxes, and the
+// program started on it as from the command line. Tests find the controls by name, work
+// them as a user does, and look at msdos.sys and the message boxes. Injected faults end
+// with the test.
 class WindowTest : public testing::Test {
 protected:
-    ~WindowTest() override { delete window; }
-
-    // msdos.sys with these lines in its section "Options" (CR LF each), and the earlier
-    // MS-DOS files unless told otherwise.
-    void writeBootDrive(const std::string& optionLines, bool earlierDos = true)
+    WindowTest()
     {
-        drive.write("msdos.sys", "[Paths]\r\nWinDir=C:\\WINDOWS\r\n\r\n[Options]\r\n" + optionLines);
-        if (earlierDos)
-            for (const char* name : EarlierDosFiles)
-                drive.write(name, "");
-    }
-
-    // Loads the main window as start-up does, without showing it.
-    VRNL* open()
-    {
-        BootPath = QString::fromStdString(drive.dosPath());
-        window = new VRNL;
-        window->Load();
-        return window;
-    }
-
-    // The whole start-up sequence on drive C, with an instance lock of this test's own
-    // so that other copies of the program elsewhere on the machine do not interfere.
-    VRNL* startUp()
-    {
+        // The instance lock of this test's own, taken now, so that later start-ups (as
+        // another user too) and other copies of the program on the machine never meet.
+        // Its directory outlives the lock, which goes at the process's end.
+        static QTemporaryDir runtime;
         setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
-        window = Startup(QString());
+        EXPECT_FALSE(AnotherInstanceRunning());
+        for (const char* name : EarlierDosFiles)
+            drive.write(name, "");
+    }
+    ~WindowTest() override
+    {
+        FailAtomicStepForTesting(FileStep::None);
+        FailAttributeChangeForTesting(0);
+        BeforeReplaceForTesting({});
+        delete window.data();
+    }
+
+    // Writes msdos.sys with these bytes and attributes and starts the program with this
+    // argument; the window is null when start-up refused.
+    VRNL* open(const std::string& bytes, uint32_t attributes = BootFileAttributes, const QString& argument = {})
+    {
+        delete window.data();
+        if (FileExists(MsdosSys))
+            SetFileAttributesA(MsdosSys, 0);
+        drive.write("msdos.sys", bytes);
+        EXPECT_TRUE(SetFileAttributesA(MsdosSys, attributes));
+        window = Startup(argument);
         return window;
     }
+    // msdos.sys with these lines (CR LF each) in its section "Options".
+    VRNL* openOptions(const std::string& optionLines) { return open(Paths + "[Options]\r\n" + optionLines); }
+
+    template <class Control = QWidget>
+    Control* find(const QString& name) const
+    {
+        auto* control = window ? window->findChild<Control*>(name) : nullptr;
+        EXPECT_TRUE(control) << name.toStdString();
+        return control;
+    }
+    CheckBox* check(int index) const { return find<CheckBox>(QStringLiteral("Check(%1)").arg(index)); }
+    TextField* text(int index) const { return find<TextField>(QStringLiteral("Text(%1)").arg(index)); }
+    SpinButton* spin(int index) const { return find<SpinButton>(QStringLiteral("Spin(%1)").arg(index)); }
+    SSCommand* command(const char* name) const { return find<SSCommand>(QLatin1String(name)); }
+
+    // A click on the box's tick, as the user toggles it.
+    void toggle(int index) const
+    {
+        QCheckBox* box = check(index);
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    }
+    void click(const char* commandName) const { QTest::mouseClick(command(commandName), Qt::LeftButton); }
+    // Puts the focus in a field the way Tab does, which selects its text.
+    void enter(int row) const
+    {
+        command("ExitVRNL")->setFocus(Qt::TabFocusReason);
+        text(row)->setFocus(Qt::TabFocusReason);
+        EXPECT_TRUE(text(row)->hasFocus());
+    }
+    // Replaces a field's text by typing, and leaves the field for the next control.
+    void type(int row, const QString& keys) const
+    {
+        enter(row);
+        QTest::keyClicks(text(row), keys);
+        QTest::keyClick(text(row), Qt::Key_Tab);
+    }
+
+    // Each box shows its option of these, by design; the fields Text(0..2) these texts.
+    void expectShown(const BootOptions& options, const std::array<const char*, 3>& texts) const
+    {
+        for (const BoxDesign& box : BoxDesigns)
+            EXPECT_EQ(check(box.index)->checkState(), options.*box.option ? Qt::Checked : Qt::Unchecked)
+                << "Check(" << box.index << ")";
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(text(i)->text(), texts[i]) << "Text(" << i << ")";
+    }
+
+    // True once the window has closed and is gone.
+    bool closed()
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return window.isNull();
+    }
+    // Leaves by Exit, answering Yes, and reads back what the window wrote.
+    BootOptions saved()
+    {
+        boxes.answer(MessageAnswer::Yes);
+        click("ExitVRNL");
+        EXPECT_TRUE(closed());
+        return ReadBootOptions(MsdosSys);
+    }
+
+    std::string file() const { return drive.read("msdos.sys"); }
+    uint32_t attributes() const { return GetFileAttributesA(MsdosSys); }
 
     TempDrive drive;
     MessageBoxes boxes;
     QPointer<VRNL> window;
-    QTemporaryDir runtime;
 };
 
 // Moves the pointer, no button held, to pos in the window's client coordinates, the way

@@ -1,5 +1,7 @@
 #include "platform/qt/ui.h"
 
+#include "platform/qt/seams.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -30,53 +32,53 @@ MessageBoxHandler& messageBoxHandler()
 
 int beeps = 0;
 
-QMessageBox::StandardButton StandardButton(MsgAnswer answer)
+QMessageBox::StandardButton StandardButton(MessageAnswer answer)
 {
     switch (answer) {
-    case MsgAnswer::Ok: return QMessageBox::Ok;
-    case MsgAnswer::Yes: return QMessageBox::Yes;
-    case MsgAnswer::No: return QMessageBox::No;
-    case MsgAnswer::Cancel: return QMessageBox::Cancel;
+    case MessageAnswer::Ok: return QMessageBox::Ok;
+    case MessageAnswer::Yes: return QMessageBox::Yes;
+    case MessageAnswer::No: return QMessageBox::No;
+    case MessageAnswer::Cancel: return QMessageBox::Cancel;
     }
     return QMessageBox::NoButton;
 }
 
-QMessageBox::StandardButtons StandardButtons(MsgButtons buttons)
+QMessageBox::StandardButtons StandardButtons(MessageButtons buttons)
 {
     switch (buttons) {
-    case MsgButtons::Ok: return QMessageBox::Ok;
-    case MsgButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-    case MsgButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case MessageButtons::Ok: return QMessageBox::Ok;
+    case MessageButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+    case MessageButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
 }
 
-QMessageBox::Icon StandardIcon(MsgIcon icon)
+QMessageBox::Icon StandardIcon(MessageIcon icon)
 {
     switch (icon) {
-    case MsgIcon::Exclamation: return QMessageBox::Warning;
-    case MsgIcon::Question: return QMessageBox::Question;
-    case MsgIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Exclamation: return QMessageBox::Warning;
+    case MessageIcon::Question: return QMessageBox::Question;
+    case MessageIcon::Information: return QMessageBox::Information;
     }
     return QMessageBox::NoIcon;
 }
 
 // Closing the box by its title bar counts as the escape button: Cancel where there
 // is one, otherwise No, otherwise OK.
-MsgAnswer Answer(int button, MsgButtons buttons)
+MessageAnswer Answer(int button, MessageButtons buttons)
 {
     switch (button) {
-    case QMessageBox::Ok: return MsgAnswer::Ok;
-    case QMessageBox::Yes: return MsgAnswer::Yes;
-    case QMessageBox::No: return MsgAnswer::No;
-    case QMessageBox::Cancel: return MsgAnswer::Cancel;
+    case QMessageBox::Ok: return MessageAnswer::Ok;
+    case QMessageBox::Yes: return MessageAnswer::Yes;
+    case QMessageBox::No: return MessageAnswer::No;
+    case QMessageBox::Cancel: return MessageAnswer::Cancel;
     }
     switch (buttons) {
-    case MsgButtons::Ok: return MsgAnswer::Ok;
-    case MsgButtons::YesNo: return MsgAnswer::No;
-    case MsgButtons::YesNoCancel: return MsgAnswer::Cancel;
+    case MessageButtons::Ok: return MessageAnswer::Ok;
+    case MessageButtons::YesNo: return MessageAnswer::No;
+    case MessageButtons::YesNoCancel: return MessageAnswer::Cancel;
     }
-    return MsgAnswer::Cancel;
+    return MessageAnswer::Cancel;
 }
 
 using XcbReply = std::unique_ptr<void, decltype(&free)>;
@@ -179,8 +181,8 @@ QString PrivateLockDirectory()
 
 }  // namespace
 
-MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, MsgAnswer defaultButton,
-                 const QString& title)
+MessageAnswer ShowMessageBox(const QString& text, MessageButtons buttons, MessageIcon icon,
+                             MessageAnswer defaultButton, const QString& title)
 {
     if (messageBoxHandler())
         return messageBoxHandler()(MessageBoxRequest{text, title, buttons, icon, defaultButton});
@@ -206,44 +208,33 @@ int BeepCount()
     return beeps;
 }
 
-void DoEvents()
+void ProcessPendingEvents()
 {
     // Input stays queued: running it here could deliver a mouse release before the press
     // that is being handled, and the click would be lost.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void DoEventsUntilPainted(QWidget* window)
+void ProcessEventsUntilPainted(QWidget* window)
 {
     QElapsedTimer waited;
     waited.start();
-    DoEvents();
+    ProcessPendingEvents();
     // A window manager maps the window in its own time; Qt paints it once it is exposed.
     while (!window->windowHandle()->isExposed() && waited.elapsed() < 1000) {
         QThread::msleep(2);
-        DoEvents();
+        ProcessPendingEvents();
     }
 }
 
-bool SetWindowPos(QWidget* window, int insertAfter, int x, int y, int, int, unsigned flags)
+void SetStaysOnTop(QWidget* window, bool onTop)
 {
-    if (!window)
-        return false;
-    if (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST) {
-        // Changed on the native window in place: QWidget::setWindowFlag would destroy it
-        // and map a new one.
-        const Qt::WindowFlags flags =
-            window->windowFlags().setFlag(Qt::WindowStaysOnTopHint, insertAfter == HWND_TOPMOST);
-        window->overrideWindowFlags(flags);
-        if (QWindow* handle = window->windowHandle())
-            handle->setFlags(flags);
-    }
-    window->setAttribute(Qt::WA_ShowWithoutActivating, flags & SWP_NOACTIVATE);
-    // The window keeps the size it was built with; x and y place its outer frame.
-    window->move(x, y);
-    if (flags & SWP_SHOWWINDOW)
-        window->show();
-    return true;
+    // Changed on the native window in place: QWidget::setWindowFlag would destroy a shown
+    // window and map a new one.
+    const Qt::WindowFlags flags = window->windowFlags().setFlag(Qt::WindowStaysOnTopHint, onTop);
+    window->overrideWindowFlags(flags);
+    if (QWindow* handle = window->windowHandle())
+        handle->setFlags(flags);
 }
 
 bool AnotherInstanceRunning()

@@ -1,5 +1,7 @@
 #include "platform/qt/version.h"
 
+#include "platform/qt/seams.h"
+
 #include <atomic>
 
 namespace {

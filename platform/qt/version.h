@@ -4,6 +4,3 @@
 
 // Low byte major, next byte minor Windows version. We stand in for Windows 95 (4.0).
 uint32_t GetVersion();
-
-// Lets tests make GetVersion report another version.
-void SetReportedVersion(uint32_t version);
