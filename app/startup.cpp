@@ -65,9 +65,13 @@ VRNL* Startup(const QString& argument)
         return nullptr;
     }
 
-    if (!FileExists((bootPath + "msdos.sys").c_str())) {
+    const std::string bootFile = bootPath + "msdos.sys";
+    if (!FileExists(bootFile.c_str())) {
         splash.reset();
-        Refuse(QString::fromStdString("'" + bootPath + "' isn't the boot drive!!!"));
+        // A disk image that cannot be used says why, such as which tool to install.
+        const std::string why = WhyFileNotFound(bootFile.c_str());
+        Refuse(QString::fromStdString("'" + bootPath + "' isn't the boot drive!!!"
+                                      + (why.empty() ? "" : "\r\n" + why + ".")));
         return nullptr;
     }
 

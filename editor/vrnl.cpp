@@ -281,6 +281,8 @@ void VRNL::Load()
     Options = drive.options;
     if (!drive.unreadable.empty())
         Warn(drive.unreadable);
+    else if (!drive.inUse.empty())
+        Warn(drive.inUse);
     if (!drive.earlierDos) {
         Warn("MS-DOS Version 5 or 6.x is not found.\r\nSome options are disabled and setted by default");
         Options.BootMulti = false;

@@ -16,6 +16,9 @@ BootDriveOptions ReadBootDrive(const std::string& bootPath)
     if (unreadable.step != FileStep::None)
         drive.unreadable = file + " could not be read.\r\n" + Describe(unreadable)
                            + ".\r\nThe values shown are the Windows 95 defaults, not those of the file.";
+    else if (DriveInUseByAnotherProgram(file.c_str()))
+        drive.inUse = file + " is in use: another program, such as a running emulator, has its disk image open.\r\n"
+                      "The configuration cannot be written until that program has closed it.";
 
     // Dual boot needs all three files that an earlier MS-DOS leaves in the root; each is
     // looked for.

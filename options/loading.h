@@ -10,6 +10,7 @@ struct BootDriveOptions {
     BootOptions options;     // from msdos.sys, missing keys as their defaults
     bool earlierDos;         // io.dos, msdos.dos and command.dos are all in the root
     std::string unreadable;  // what to tell the user when msdos.sys could not be read; else empty
+    std::string inUse;       // what to tell the user when another program holds the drive; else empty
 };
 
 // Reads msdos.sys in the boot drive's root (bootPath as "C:\") key by key, then looks

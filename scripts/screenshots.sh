@@ -3,7 +3,9 @@
 #
 # docs/main-window.png shows the main window on a drive without an earlier MS-DOS, where
 # two boxes are locked, with the pointer over the locked "Boot Windows 95 as Default OS";
-# docs/information-window.png shows the information window.
+# docs/information-window.png shows the information window; docs/disk-image.png the main
+# window on a 2 GiB disk image with a Windows 95 layout (scripts/win95-image.sh) holding
+# the demo drive, with the pointer over "Display Boot Menu".
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
@@ -50,4 +52,15 @@ import -window "$main" "$docs/main-window.png"
 
 xdotool mousemove $((X + 4207 / 15)) $((Y + 1027 / 15)) click 1  # Info About...
 import -window "$(window 'Varnello Info')" "$docs/information-window.png"
-echo "written: $docs/main-window.png $docs/information-window.png"
+kill "$app"
+wait "$app" 2>/dev/null || true
+
+"$here/win95-image.sh" "$work/win95.img" "$here/../resources/demo"
+VARNELLO_DRIVE_C="$work/win95.img" "$1/varnello" &
+app=$!
+main=$(window Varnello)
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove $((X + 100)) $((Y + 240 / 15 + 8))  # over Check(1)
+sleep 0.3
+import -window "$main" "$docs/disk-image.png"
+echo "written: $docs/main-window.png $docs/information-window.png $docs/disk-image.png"

@@ -1,9 +1,14 @@
 // Image drives on images built by the real tools (mkfs.fat, sfdisk, mtools, qemu-img),
-// checked by the tools alone: mtype, mattrib, mdir and fsck.fat -n.
+// reached through the file layer's operations on a drive letter as the program reaches
+// them, and checked by the tools alone: mtype, mattrib, mdir and fsck.fat -n.
 
+#include "platform/file/atomicfile.h"
+#include "platform/file/fileerror.h"
+#include "platform/file/files.h"
 #include "platform/file/imagedrive.h"
 #include "platform/file/imagelock.h"
-#include "platform/file/fileerror.h"
+#include "platform/file/inifile.h"
+#include "platform/file/profile.h"
 #include "safetykit.h"
 #include "scopedenv.h"
 #include "tempdrive.h"
@@ -79,6 +84,40 @@ const std::string Edited = [] {
     text.insert(text.find("Logo=1\r\n") + 8, "BootDelay=0\r\n");
     return text;
 }();
+
+// The fifteen keys in the order a save writes them, with the Windows 95 defaults.
+const std::pair<const char*, const char*> Save[] = {
+    {"BootMenu", "0"}, {"BootMulti", "0"},  {"BootKeys", "1"},        {"BootGUI", "1"},        {"BootWin", "1"},
+    {"LoadTop", "1"},  {"Logo", "1"},       {"BootWarn", "1"},        {"BootDelay", "2"},      {"BootMenuDefault", "1"},
+    {"BootMenuDelay", "30"}, {"DRVSpace", "1"}, {"DBLSpace", "1"}, {"Network", "0"},      {"DoubleBuffer", "0"},
+};
+
+// What a save does to msdos.sys at path: the attributes cleared, the fifteen keys written
+// one profile write each, the attributes set to read-only, hidden and system.
+bool SaveKeys(const std::string& path)
+{
+    bool saved = CheckReplaceable(path) && SetFileAttributesA(path.c_str(), 0);
+    for (const auto& [key, value] : Save)
+        saved = saved && WriteExistingProfileString("Options", key, value, path.c_str());
+    return SetFileAttributesA(path.c_str(), 0x07) && saved;
+}
+
+// bytes after SaveKeys, by the INI rules alone.
+std::string Saved(std::string bytes)
+{
+    for (const auto& [key, value] : Save)
+        bytes = WithProfileValue(bytes, "Options", key, value);
+    return bytes;
+}
+
+// Puts bytes in place of the file's contents.
+bool Replace(ImageDrive& drive, const std::string& bytes)
+{
+    return drive.rewrite("msdos.sys", [&](std::string_view, std::string& updated) {
+        updated = bytes;
+        return true;
+    });
+}
 
 // Windows 95's root files in the file system at target ("image@@offset").
 void Fill(const std::string& dir, const std::string& target)
@@ -175,25 +214,26 @@ TEST_P(ImageRoundTrip, ContentsAndAttributesRoundTripAndEveryOtherByteStays)
         GTEST_SKIP() << "FUSE cannot be used here (/dev/fuse not accessible or qemu-storage-daemon missing)";
     TempDrive scratch('I');
     const std::string image = layout.build(scratch.dir());
-    {
-        std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
-        ASSERT_TRUE(drive) << Describe(LastFileError());
-        EXPECT_FALSE(drive->inUse());
-        for (const char* name : {"msdos.sys", "MSDOS.SYS", "MsDos.Sys", "io.sys", "Command.com"})
-            EXPECT_TRUE(drive->exists(name)) << name;
-        EXPECT_EQ(drive->read("msdos.sys"), Win95Msdos);
-        EXPECT_EQ(drive->attributes("msdos.sys"), 0x07u);
-        ASSERT_TRUE(drive->replace("msdos.sys", Edited)) << Describe(LastFileError());
-        EXPECT_EQ(drive->read("MSDOS.SYS"), Edited);
-    }
+    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
+    for (const char* name : {"msdos.sys", "MSDOS.SYS", "MsDos.Sys", "io.sys", "Command.com"})
+        EXPECT_TRUE(FileExists((std::string("C:\\") + name).c_str())) << name;
+    for (const char* name : {"io.dos", "msdos.dos", "command.dos"})
+        EXPECT_FALSE(FileExists((std::string("C:\\") + name).c_str())) << name;
+    EXPECT_FALSE(DriveInUseByAnotherProgram("C:\\msdos.sys"));
+    EXPECT_EQ(GetPrivateProfileIntA("Options", "BootMulti", 0, "C:\\msdos.sys"), 1u);
+    EXPECT_EQ(GetPrivateProfileIntA("Options", "BootMenuDelay", 30, "C:\\msdos.sys"), 30u);
+    EXPECT_EQ(GetFileAttributesA("C:\\msdos.sys"), 0x07u);
+    ASSERT_TRUE(SaveKeys("C:\\msdos.sys")) << Describe(LastFileError());
+    EXPECT_EQ(GetPrivateProfileIntA("Options", "BootMulti", 1, "C:\\msdos.sys"), 0u);
 
+    // The export is still up, and holds the image locked: read it as another reader may.
     const std::string raw = layout.exported ? image + ".raw" : image;
     if (layout.exported) {
-        ASSERT_TRUE(Sh("qemu-img convert -O raw " + image + " " + raw));
+        ASSERT_TRUE(Sh("qemu-img convert -U -O raw " + image + " " + raw));
     }
     const std::string i = " -i " + raw + "@@" + std::to_string(layout.offset) + " ";
     EXPECT_TRUE(FsckClean(raw, layout.offset));
-    EXPECT_EQ(Out("mtype" + i + "::/MSDOS.SYS"), Edited);
+    EXPECT_EQ(Out("mtype" + i + "::/MSDOS.SYS"), Saved(Win95Msdos));
     EXPECT_EQ(Out("mtype" + i + "::/IO.SYS"), Pattern(40000, 1));
     EXPECT_EQ(Out("mtype" + i + "::/COMMAND.COM"), Pattern(20000, 2));
     EXPECT_EQ(Out("mattrib" + i + "::/MSDOS.SYS"), "     SHR     ::/MSDOS.SYS\n");
@@ -211,21 +251,23 @@ TEST(ImageDrive, PartitionVariableChoosesAPrimaryPartition)
     const struct {
         char letter;
         const char* partition;
-        const char* contents;  // nullptr: the drive does not open
-    } cases[] = {
-        {'P', "", Win95Msdos.c_str()}, {'Q', "1", "[Options]\r\nDecoy=1\r\n"}, {'R', "2", Win95Msdos.c_str()},
-        {'S', "3", nullptr},           {'T', "5", nullptr},                    {'U', "x", nullptr},
-    };
+        int decoy;  // Decoy in the msdos.sys found; -1: the drive does not open
+    } cases[] = {{'P', "", 0}, {'Q', "1", 1}, {'R', "2", 0}, {'S', "3", -1}, {'T', "5", -1}, {'U', "x", -1}};
     for (const auto& c : cases) {
+        ScopedEnv mapped(std::string("VARNELLO_DRIVE_") + c.letter, image);
         ScopedEnv partition(std::string("VARNELLO_PARTITION_") + c.letter, c.partition);
-        ImageDrive* drive = ImageDriveFor(c.letter, image);
-        ASSERT_EQ(drive != nullptr, c.contents != nullptr) << c.partition;
-        if (drive)
-            EXPECT_EQ(drive->read("msdos.sys"), c.contents) << c.partition;
+        const std::string path = std::string(1, c.letter) + ":\\msdos.sys";
+        ASSERT_EQ(FileExists(path.c_str()), c.decoy >= 0) << c.partition;
+        if (c.decoy >= 0)
+            EXPECT_EQ(GetPrivateProfileIntA("Options", "Decoy", 0, path.c_str()), uint32_t(c.decoy)) << c.partition;
         else
-            EXPECT_EQ(LastFileError().step, FileStep::ImageNotUnderstood) << c.partition;
-        EXPECT_EQ(ImageDriveFor(c.letter, image), drive) << "opened once per letter";
+            EXPECT_NE(WhyFileNotFound(path.c_str()).find("No usable FAT file system"), std::string::npos)
+                << c.partition;
+        const ImageDrive* drive = ImageFileFor(path)->drive;
+        EXPECT_EQ(ImageFileFor(path)->drive, drive) << "opened once per letter";
     }
+    ScopedEnv directory("VARNELLO_DRIVE_D", scratch.dir());
+    EXPECT_FALSE(ImageFileFor("D:\\msdos.sys")) << "a directory is a directory drive";
 }
 
 TEST(ImageDrive, AttributeSetsAreStoredExactly)
@@ -243,7 +285,7 @@ TEST(ImageDrive, AttributeSetsAreStoredExactly)
         ASSERT_TRUE(drive->setAttributes("msdos.sys", c.set)) << Describe(LastFileError());
         EXPECT_EQ(drive->attributes("MSDOS.SYS"), c.set & 0x27);
         EXPECT_EQ(Out("mattrib -i " + image + " ::/MSDOS.SYS"), std::string(c.shown) + " ::/MSDOS.SYS\n");
-        ASSERT_TRUE(drive->replace("msdos.sys", Edited));
+        ASSERT_TRUE(Replace(*drive, Edited));
         EXPECT_EQ(ImageDrive::Open(image)->attributes("msdos.sys"), c.set & 0x27) << "kept by a replace";
     }
 }
@@ -259,8 +301,7 @@ TEST(ImageDrive, OnlyRegularFilesAreFoundInAnyCaseAndWithAnyAttributes)
                    + i + scratch.hostPath("x") + " ::/IO.DOS && mcopy" + i
                    + scratch.hostPath("x") + " ::/msdos.dos && mattrib" + i + "+r +h +s ::/IO.DOS && mmd" + i
                    + "::/COMMAND.DOS && mlabel" + i + "'::MSDOS   SYS'"));
-    std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
-    ASSERT_TRUE(drive);
+    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
     const struct {
         const char* name;
         bool found;
@@ -271,11 +312,13 @@ TEST(ImageDrive, OnlyRegularFilesAreFoundInAnyCaseAndWithAnyAttributes)
         {"io.sys", false},      {"*.DOS", false},      {"../IO.DOS", false},  {"", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(drive->exists(c.name), c.found) << c.name;
-    EXPECT_EQ(drive->read("empty.sys"), "");
-    EXPECT_FALSE(drive->replace("command.dos", "x"));
+        EXPECT_EQ(FileExists((std::string("C:\\") + c.name).c_str()), c.found) << c.name;
+    EXPECT_EQ(GetPrivateProfileIntA("Options", "Key", 5, "C:\\empty.sys"), 5u);
+    EXPECT_EQ(LastFileError().step, FileStep::None);
+    EXPECT_FALSE(WriteExistingProfileString("Options", "Key", "1", "C:\\command.dos"));
     EXPECT_EQ(LastFileError().code, EISDIR);
-    EXPECT_FALSE(drive->replace("msdos.sys", "x")) << "never creates a file";
+    EXPECT_FALSE(WritePrivateProfileStringA("Options", "Key", "1", "C:\\msdos.sys")) << "never creates a file";
+    EXPECT_EQ(LastFileError().code, ENOENT);
     EXPECT_EQ(Out("mdir -a -b" + i + "::/ | sort"), "::/COMMAND.DOS/\n::/EMPTY.SYS\n::/IO.DOS\n::/msdos.dos\n");
 }
 
@@ -321,18 +364,20 @@ TEST(ImageDrive, BadImagesAreNoBootDriveAndStayUnchanged)
     } cases[] = {{"truncated", truncated},       {"random bytes", randomBytes},
                  {"partition outside", partitionOutside}, {"FAT loop", loopingFat},
                  {"msdos.sys is a directory", directory}};
+    char letter = 'J';  // a drive each: a drive is opened once per process
     for (const auto& c : cases) {
         const std::string image = c.build(dir);
         const std::string before = Bytes(image);
         const auto start = Clock::now();
-        std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
-        if (drive) {
-            EXPECT_FALSE(drive->exists("msdos.sys")) << c.what;
-            EXPECT_FALSE(drive->read("msdos.sys")) << c.what;
-            EXPECT_FALSE(drive->replace("msdos.sys", Edited)) << c.what;
-            EXPECT_FALSE(drive->setAttributes("msdos.sys", 0)) << c.what;
-        }
-        EXPECT_NE(Describe(LastFileError()), "No error") << c.what;
+        ScopedEnv mapped(std::string("VARNELLO_DRIVE_") + letter, image);
+        const std::string path = std::string(1, letter++) + ":\\msdos.sys";
+        EXPECT_FALSE(FileExists(path.c_str())) << c.what;
+        EXPECT_NE(WhyFileNotFound(path.c_str()), "") << c.what;
+        EXPECT_EQ(GetPrivateProfileIntA("Options", "BootGUI", 5, path.c_str()), 5u) << c.what;
+        EXPECT_NE(LastFileError().step, FileStep::None) << c.what;
+        EXPECT_FALSE(CheckReplaceable(path)) << c.what;
+        EXPECT_FALSE(WriteExistingProfileString("Options", "BootGUI", "0", path.c_str())) << c.what;
+        EXPECT_FALSE(SetFileAttributesA(path.c_str(), 0)) << c.what;
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << c.what;
         EXPECT_TRUE(Bytes(image) == before) << c.what;
         std::remove(image.c_str());
@@ -348,7 +393,7 @@ TEST(ImageDrive, AFullDiskFailsTheSaveInMtoolsWordsAndKeepsTheOriginal)
     ASSERT_TRUE(Sh("mcopy -i " + image + " " + scratch.hostPath("big") + " ::/BIG.BIN"));
     std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
     ASSERT_TRUE(drive);
-    EXPECT_FALSE(drive->replace("msdos.sys", Edited));
+    EXPECT_FALSE(Replace(*drive, Edited));
     EXPECT_EQ(Describe(LastFileError()), "The temporary file could not be written: Disk full");
     EXPECT_EQ(Out("mtype -i " + image + " ::/MSDOS.SYS"), Win95Msdos);
     EXPECT_EQ(Out("mdir -a -b -i " + image + " ::/ | grep -c VRNL"), "0\n");
@@ -371,10 +416,10 @@ TEST(ImageDrive, ABlockDeviceIsADriveAndRefusedWhileSomethingHoldsIt)
         // Exclusively held, as Linux holds a mounted device.
         int holder = open(device.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
         EXPECT_TRUE(drive->inUse());
-        EXPECT_FALSE(drive->replace("msdos.sys", Edited));
+        EXPECT_FALSE(Replace(*drive, Edited));
         EXPECT_EQ(LastFileError().step, FileStep::ImageInUse);
         close(holder);
-        EXPECT_TRUE(drive->replace("msdos.sys", Edited)) << Describe(LastFileError());
+        EXPECT_TRUE(Replace(*drive, Edited)) << Describe(LastFileError());
     }
     Sh("losetup -d " + device);
     EXPECT_EQ(Out("mtype -i " + image + "@@" + std::to_string(SecondPartition) + " ::/MSDOS.SYS"), Edited);
@@ -391,20 +436,20 @@ TEST(ImageDrive, AnOrdinaryUserWhoOwnsTheImageLoadsAndSavesIt)
     ASSERT_TRUE(Sh("cp " + image + " " + notOurs + " && chmod 644 " + notOurs));
     ASSERT_EQ(chown(image.c_str(), NobodyId, NobodyId), 0);
     const std::string before = Bytes(notOurs);
+    ScopedEnv own("VARNELLO_DRIVE_C", image);
+    ScopedEnv other("VARNELLO_DRIVE_D", notOurs);
 
     ChildResult result = RunInChild([&] {
         if (setgroups(0, nullptr) != 0 || setresgid(NobodyId, NobodyId, NobodyId) != 0
             || setresuid(NobodyId, NobodyId, NobodyId) != 0)
             return false;
-        std::unique_ptr<ImageDrive> own = ImageDrive::Open(image);
-        std::unique_ptr<ImageDrive> other = ImageDrive::Open(notOurs);
-        return own && own->read("msdos.sys") == Win95Msdos && own->setAttributes("msdos.sys", 0)
-               && own->replace("msdos.sys", Edited) && own->setAttributes("msdos.sys", 7) && other
-               && other->read("msdos.sys") == Win95Msdos && !other->replace("msdos.sys", Edited)
-               && LastFileError().step == FileStep::OpenImage && LastFileError().code == EACCES;
+        return FileExists("C:\\msdos.sys") && SaveKeys("C:\\msdos.sys")
+               && GetPrivateProfileIntA("Options", "BootMulti", 0, "D:\\msdos.sys") == 1
+               && !CheckReplaceable("D:\\msdos.sys") && LastFileError().step == FileStep::OpenImage
+               && LastFileError().code == EACCES;
     });
     ASSERT_EQ(result, ChildResult::Passed);
-    EXPECT_EQ(Out("mtype -i " + image + " ::/MSDOS.SYS"), Edited);
+    EXPECT_EQ(Out("mtype -i " + image + " ::/MSDOS.SYS"), Saved(Win95Msdos));
     EXPECT_EQ(Out("mattrib -i " + image + " ::/MSDOS.SYS"), "     SHR     ::/MSDOS.SYS\n");
     EXPECT_TRUE(Bytes(notOurs) == before);
 }
@@ -414,11 +459,16 @@ TEST(ImageDrive, AnImageAnotherProgramHoldsIsRefusedAndOurWriteLockKeepsQemuOut)
     TempDrive scratch('I');
     const std::string image = Floppy(scratch.dir());
     const std::string before = Bytes(image);
-    std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
+    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
+    ImageDrive* drive = ImageFileFor("C:\\msdos.sys")->drive;
     ASSERT_TRUE(drive);
     auto refused = [&] {
-        return !drive->replace("msdos.sys", Edited) && LastFileError().step == FileStep::ImageInUse
-               && !drive->setAttributes("msdos.sys", 0) && LastFileError().step == FileStep::ImageInUse;
+        const char* path = "C:\\msdos.sys";
+        return DriveInUseByAnotherProgram(path) && !CheckReplaceable(path)
+               && LastFileError().step == FileStep::ImageInUse && !SetFileAttributesA(path, 0)
+               && LastFileError().step == FileStep::ImageInUse
+               && !WriteExistingProfileString("Options", "BootGUI", "0", path)
+               && LastFileError().step == FileStep::ImageInUse;
     };
 
     // An emulator's lock as QEMU takes it: nobody else may write (byte 201).
@@ -450,28 +500,27 @@ TEST(ImageDrive, AnImageAnotherProgramHoldsIsRefusedAndOurWriteLockKeepsQemuOut)
     ASSERT_TRUE(ours);
     EXPECT_NE(Out("qemu-io -f raw -c 'write 0 512' " + image + " 2>&1").find("lock"), std::string::npos);
     ours.reset();
-    EXPECT_TRUE(drive->replace("msdos.sys", Edited)) << Describe(LastFileError());
+    EXPECT_TRUE(Replace(*drive, Edited)) << Describe(LastFileError());
 }
 
-TEST(ImageDrive, TwoVarnelloProcessesWritingTheSameImageTakeTurns)
+TEST(ImageDrive, TwoVarnelloProcessesWritingTheSameImageTakeTurnsAndLoseNothing)
 {
     TempDrive scratch('I');
     const std::string image = Floppy(scratch.dir());
-    auto writer = [&](const std::string& first, const std::string& second) {
+    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
+    auto writer = [&](const char* key) {
         pid_t child = fork();
         if (child == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
-            std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
-            for (int i = 0; i < 20; ++i) {
-                if (!drive || !drive->replace("msdos.sys", i % 2 ? first : second))
+            for (int i = 1; i <= 20; ++i) {
+                if (!WriteExistingProfileString("Options", key, std::to_string(i).c_str(), "C:\\msdos.sys"))
                     _exit(1);
             }
             _exit(0);
         }
         return child;
     };
-    const std::string longer = Edited + ";" + std::string(3000, 'z') + "\r\n";
-    pid_t writers[] = {writer(Win95Msdos, Edited), writer(longer, Win95Msdos)};
+    pid_t writers[] = {writer("BootDelay"), writer("BootMenuDelay")};
     for (pid_t child : writers) {
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -479,21 +528,21 @@ TEST(ImageDrive, TwoVarnelloProcessesWritingTheSameImageTakeTurns)
     }
     EXPECT_TRUE(FsckClean(image, 0));
     const std::string found = Out("mtype -i " + image + " ::/MSDOS.SYS");
-    EXPECT_TRUE(found == Win95Msdos || found == Edited || found == longer);
+    EXPECT_EQ(FindProfileValue(found, "Options", "BootDelay"), "20");
+    EXPECT_EQ(FindProfileValue(found, "Options", "BootMenuDelay"), "20");
 }
 
-// VARNELLO_SEED=<seed> replays a run.
 TEST(ImageDrive, SavesKilledAtRandomMomentsLeaveACleanImageWithTheOldOrTheNewFile)
 {
     TempDrive scratch('I');
     const std::string image = Floppy(scratch.dir());
-    const char* replay = std::getenv("VARNELLO_SEED");
-    const unsigned seed = replay ? unsigned(std::strtoul(replay, nullptr, 10)) : std::random_device{}();
-    std::printf("seed %u (VARNELLO_SEED=%u replays it)\n", seed, seed);
-    SCOPED_TRACE("VARNELLO_SEED=" + std::to_string(seed));
-    std::mt19937 random(seed);
+    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
+    std::mt19937 random(TestSeed());
     std::uniform_int_distribution<int> delayMicroseconds(0, 60000);
-    const std::string longer = Edited + ";" + std::string(3000, 'z') + "\r\n";
+    // Values of different lengths, so that the file's clusters change too.
+    const std::string longValue(3000, 'z');
+    const std::string shortFile = WithProfileValue(Win95Msdos, "Options", "Padding", "0");
+    const std::string longFile = WithProfileValue(Win95Msdos, "Options", "Padding", longValue);
 
     int copiesLeft = 0;
     int repaired = 0;
@@ -501,9 +550,8 @@ TEST(ImageDrive, SavesKilledAtRandomMomentsLeaveACleanImageWithTheOldOrTheNewFil
         pid_t writer = fork();
         if (writer == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
-            std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
             for (unsigned i = 0;; ++i) {
-                if (!drive || !drive->replace("msdos.sys", i % 2 ? longer : Edited))
+                if (!WriteExistingProfileString("Options", "Padding", i % 2 ? longValue.c_str() : "0", "C:\\msdos.sys"))
                     _exit(1);
             }
         }
@@ -522,12 +570,13 @@ TEST(ImageDrive, SavesKilledAtRandomMomentsLeaveACleanImageWithTheOldOrTheNewFil
         repaired += copyLeft && names.find("::/MSDOS.SYS\n") == std::string::npos;
         ASSERT_TRUE(Sh("fsck.fat -n " + image)) << "trial " << trial << Out("fsck.fat -n " + image);
 
-        std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
-        ASSERT_TRUE(drive && drive->exists("msdos.sys")) << "trial " << trial << ": " << Describe(LastFileError());
+        // What the next start does first: it looks for msdos.sys, which repairs.
+        ASSERT_TRUE(FileExists("C:\\msdos.sys")) << "trial " << trial << ": " << Describe(LastFileError());
         const std::string found = Out("mtype -i " + image + " ::/MSDOS.SYS");
-        ASSERT_TRUE(found == Win95Msdos || found == Edited || found == longer) << "trial " << trial;
+        ASSERT_TRUE(found == Win95Msdos || found == shortFile || found == longFile) << "trial " << trial;
         ASSERT_EQ(Out("mdir -a -b -i " + image + " ::/ | grep -c VRNL"), "0\n") << "trial " << trial;
         ASSERT_EQ(Out("mattrib -i " + image + " ::/MSDOS.SYS"), "     SHR     ::/MSDOS.SYS\n") << "trial " << trial;
+        ASSERT_TRUE(Sh("fsck.fat -n " + image)) << "trial " << trial << " after the repair";
     }
     std::printf("100 saves killed: %d left their copy, %d of those without the original (put in place)\n",
                 copiesLeft, repaired);
@@ -538,9 +587,10 @@ TEST(ImageDrive, AQcow2ImageWithoutTheDaemonSaysWhatToInstall)
     TempDrive scratch('I');
     const std::string image = Qcow2(scratch.dir());
     ScopedEnv path("PATH", scratch.dir());
-    EXPECT_FALSE(ImageDrive::Open(image));
+    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
+    EXPECT_FALSE(FileExists("C:\\msdos.sys"));
     EXPECT_EQ(LastFileError().step, FileStep::ImageTool);
-    EXPECT_NE(Describe(LastFileError()).find("qemu-system-common and fuse3"), std::string::npos);
+    EXPECT_NE(WhyFileNotFound("C:\\msdos.sys").find("qemu-system-common and fuse3"), std::string::npos);
 }
 
 TEST(ImageDrive, TheExportDaemonEndsWhenVarnelloIsKilled)
@@ -585,36 +635,37 @@ TEST(ImageDrive, StartUpReadsCostOneToolRunAndASaveOfFifteenKeysTakesUnderASecon
                    + " && mkfs.fat -F 16 --offset 63 " + image + " 1048544"));
     Fill(scratch.dir(), image + "@@" + std::to_string(63 * 512));
 
+    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
+    const char* const path = "C:\\msdos.sys";
+    // What start-up and loading read: four lookups and the fifteen keys.
+    auto loadAll = [&] {
+        for (const char* name : {"msdos.sys", "io.dos", "msdos.dos", "command.dos"})
+            FileExists((std::string("C:\\") + name).c_str());
+        for (const auto& [key, value] : Save)
+            GetPrivateProfileIntA("Options", key, 0, path);
+        return GetPrivateProfileIntA("Options", "BootMulti", 0, path) == 1;
+    };
     auto start = Clock::now();
-    std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
-    ASSERT_TRUE(drive);
-    for (const char* name : {"msdos.sys", "io.dos", "msdos.dos", "command.dos"})
-        drive->exists(name);
-    ASSERT_TRUE(drive->read("msdos.sys"));
+    ASSERT_TRUE(loadAll());
     auto opened = Clock::now();
     {
         ScopedEnv noTools("PATH", "/nonexistent");  // from here on, only the cache can answer
-        for (int key = 0; key < 15; ++key)
-            ASSERT_EQ(drive->read("msdos.sys"), Win95Msdos);
-        EXPECT_TRUE(drive->exists("MSDOS.SYS"));
+        EXPECT_TRUE(loadAll());
     }
 
-    // The better of two saves, as the machine may be busy with other tests.
-    std::string contents = Win95Msdos;
+    // The better of two saves of fifteen changed keys, as the machine may be busy with
+    // other tests.
     auto fastest = std::chrono::steady_clock::duration::max();
-    for (const char* value : {"1", "0"}) {
+    for (const char* value : {"7", "8"}) {
         auto saving = Clock::now();
-        ASSERT_TRUE(drive->setAttributes("msdos.sys", 0));
-        for (int key = 0; key < 15; ++key) {
-            ASSERT_EQ(drive->read("msdos.sys"), contents);
-            contents += "Key" + std::to_string(key) + "=" + value + "\r\n";
-            ASSERT_TRUE(drive->replace("msdos.sys", contents)) << Describe(LastFileError());
-        }
-        ASSERT_TRUE(drive->setAttributes("msdos.sys", 7));
+        ASSERT_TRUE(CheckReplaceable(path) && SetFileAttributesA(path, 0));
+        for (const auto& [key, unused] : Save)
+            ASSERT_TRUE(WriteExistingProfileString("Options", key, value, path)) << Describe(LastFileError());
+        ASSERT_TRUE(SetFileAttributesA(path, 7));
         fastest = std::min(fastest, Clock::now() - saving);
     }
     using Ms = std::chrono::milliseconds;
-    std::printf("2 GiB FAT16 image: open, 4 lookups and a read %lld ms; save of 15 keys %lld ms\n",
+    std::printf("2 GiB FAT16 image: open, 4 lookups and 15 keys read %lld ms; save of 15 keys %lld ms\n",
                 (long long)std::chrono::duration_cast<Ms>(opened - start).count(),
                 (long long)std::chrono::duration_cast<Ms>(fastest).count());
     EXPECT_LT(fastest, std::chrono::seconds(1));

@@ -3,10 +3,12 @@
 
 #include <QApplication>
 #include <cstdint>
+#include <fcntl.h>
 
 #include "platform/file/files.h"
 #include "platform/qt/ui.h"
 #include "safetykit.h"
+#include "scopedenv.h"
 #include "windowfixture.h"
 
 namespace {
@@ -372,3 +374,33 @@ TEST_F(DefaultSettingsTest, KeepsTheLockOfAMissingEarlierDos)
 }
 
 }  // namespace
+
+// A disk image that another program, such as an emulator, holds: the values are read all
+// the same, and one message says that nothing can be written meanwhile.
+TEST_F(LoadingTest, ADiskImageAnotherProgramHoldsIsReportedAtLoad)
+{
+    const std::string image = drive.hostPath("win95.img");
+    drive.write("msdos.in", Paths + "[Options]\r\nBootMenu=1\r\n");
+    std::string build = "mkfs.fat -C " + image + " 1440 >/dev/null";
+    for (const char* name : {"MSDOS.SYS", "IO.DOS", "MSDOS.DOS", "COMMAND.DOS"})
+        build += " && mcopy -i " + image + " " + drive.hostPath("msdos.in") + " ::/" + name;
+    ASSERT_EQ(std::system(build.c_str()), 0);
+    // QEMU's lock of a running emulator: nobody else may write the image (byte 201).
+    const int emulator = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    struct flock forbidWriting {};
+    forbidWriting.l_type = F_RDLCK;
+    forbidWriting.l_start = 201;
+    forbidWriting.l_len = 1;
+    ASSERT_EQ(fcntl(emulator, F_OFD_SETLK, &forbidWriting), 0);
+
+    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
+    window = Startup(QString());
+    close(emulator);
+    ASSERT_TRUE(window);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("C:\\msdos.sys is in use: another program, such as a running "
+                                                  "emulator, has its disk image open.\r\nThe configuration cannot "
+                                                  "be written until that program has closed it."));
+    EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);
+    EXPECT_TRUE(check(1)->isChecked());  // the image's BootMenu=1
+}

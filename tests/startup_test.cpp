@@ -92,11 +92,17 @@ TEST_F(StartupTest, RefusesADriveWithoutMsdosSys)
     TempDrive other('D');
     other.write("MSDOS.SYS", "[Options]\r\n");  // found whatever its case
     mkdir(drive.hostPath("msdos.sys").c_str(), 0755);  // a directory is not the file
+    // A disk image that cannot be used says why.
+    drive.write("disk.img", "");
+    ScopedEnv image("VARNELLO_DRIVE_V", drive.hostPath("disk.img"));
+    ScopedEnv partition("VARNELLO_PARTITION_V", "9");
 
     const std::pair<const char*, const char*> cases[] = {
         {"", "'C:\\' isn't the boot drive!!!"},
         {"q", "'q:\\' isn't the boot drive!!!"},  // unmapped: not ready
         {"D:", "'C:\\' isn't the boot drive!!!"},
+        {"v", "'v:\\' isn't the boot drive!!!\r\nNo usable FAT file system was found in the disk image: "
+              "VARNELLO_PARTITION_V must be a partition number from 1 to 4."},
     };
     for (const auto& [argument, text] : cases) {
         boxes.shown.clear();

@@ -4,6 +4,7 @@
 #include "platform/file/dosattributes.h"
 #include "platform/file/drives.h"
 #include "platform/file/files.h"
+#include "platform/file/imagedrive.h"
 
 #include <algorithm>
 #include <atomic>
@@ -399,6 +400,8 @@ bool CheckWritable(const FileTarget& target, const struct stat& status)
 
 bool RewriteFile(std::string_view dosPath, MissingFile missing, const FileChange& change)
 {
+    if (const std::optional<ImageFile> image = ImageFileFor(dosPath))
+        return image->drive && image->drive->rewrite(image->name, change);
     const std::optional<FileTarget> target = ResolveFileTarget(dosPath);
     Descriptor lock;
     if (!target || !LockDirectory(*target, lock))
@@ -435,6 +438,8 @@ bool RewriteFile(std::string_view dosPath, MissingFile missing, const FileChange
 
 bool CheckReplaceable(std::string_view dosPath)
 {
+    if (const std::optional<ImageFile> image = ImageFileFor(dosPath))
+        return image->drive && image->drive->checkReplaceable(image->name);
     const std::optional<FileTarget> target = ResolveFileTarget(dosPath);
     if (!target)
         return false;

@@ -30,13 +30,16 @@ enum class MissingFile { Create, Fail };
 // On failure the file is untouched, the temporary file is gone, and LastFileError() names
 // the step that failed. Temporary files that a killed writer left in that directory are
 // removed first; a live writer's (it holds a lock on its file until the rename) never are.
+// On an image drive the file is rewritten as ImageDrive::rewrite says (imagedrive.h), and
+// a missing file is never created.
 bool RewriteFile(std::string_view dosPath, MissingFile missing, const FileChange& change);
 
 // True when the file dosPath names may be replaced as RewriteFile would: it is a regular
 // file reached inside its drive, has no other hard links, and a file this process makes
 // can be given its owner and group. Otherwise false, with LastFileError() naming why
-// (LinkOutside, HardLinked, Owner, or Inspect). Changes nothing, so that a caller can ask
-// before it changes anything else.
+// (LinkOutside, HardLinked, Owner, or Inspect). On an image drive: the file is there and
+// the image may be written now (ImageDrive::checkReplaceable). Changes nothing, so that a
+// caller can ask before it changes anything else.
 bool CheckReplaceable(std::string_view dosPath);
 
 // Makes the given step of every following replace fail with code, for fault tests.

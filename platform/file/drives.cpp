@@ -31,9 +31,9 @@ std::string HomeDirectory()
     return home;
 }
 
-// The host directory configured for a drive letter, or "" when none is configured. A
-// drive variable that is set but empty maps the drive to nothing.
-std::string DriveDirectory(char letter)
+}  // namespace
+
+std::string DriveMapping(char letter)
 {
     const std::string variable = std::string("VARNELLO_DRIVE_") + AsciiUpper(letter);
     if (const char* mapped = std::getenv(variable.c_str()))
@@ -47,6 +47,8 @@ std::string DriveDirectory(char letter)
     }
     return prefix + "/dosdevices/" + AsciiLower(letter) + ":";
 }
+
+namespace {
 
 // True for a name that stays inside the drive root: one component, no tricks.
 bool IsPlainFileName(std::string_view name)
@@ -76,31 +78,10 @@ std::string MatchInDirectory(int directory, std::string_view name)
     return best;
 }
 
-struct DosName {
-    char letter;
-    std::string_view name;  // empty for the drive's root
-};
-
-// The drive letter and the file name of "X:\name"; nullopt when it is no such path.
-std::optional<DosName> ParseDosPath(std::string_view dosPath)
-{
-    if (dosPath.size() < 3 || dosPath[1] != ':' || dosPath[2] != '\\') {
-        RecordFailure(FileStep::ResolvePath, EINVAL);
-        return std::nullopt;
-    }
-    const char letter = AsciiUpper(dosPath[0]);
-    const std::string_view name = dosPath.substr(3);
-    if (letter < 'A' || letter > 'Z' || (!name.empty() && !IsPlainFileName(name))) {
-        RecordFailure(FileStep::ResolvePath, EINVAL);
-        return std::nullopt;
-    }
-    return DosName{letter, name};
-}
-
 // The drive's directory (through links, as a Wine prefix has them) and its host path.
 Descriptor OpenDriveDirectory(char letter, std::string& directory)
 {
-    directory = DriveDirectory(letter);
+    directory = DriveMapping(letter);
     Descriptor drive;
     if (!directory.empty())
         drive = Descriptor(open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -151,6 +132,21 @@ std::optional<FileTarget> FollowLinkInside(const Descriptor& drive, const std::s
 }
 
 }  // namespace
+
+std::optional<DosName> ParseDosPath(std::string_view dosPath)
+{
+    if (dosPath.size() < 3 || dosPath[1] != ':' || dosPath[2] != '\\') {
+        RecordFailure(FileStep::ResolvePath, EINVAL);
+        return std::nullopt;
+    }
+    const char letter = AsciiUpper(dosPath[0]);
+    const std::string_view name = dosPath.substr(3);
+    if (letter < 'A' || letter > 'Z' || (!name.empty() && !IsPlainFileName(name))) {
+        RecordFailure(FileStep::ResolvePath, EINVAL);
+        return std::nullopt;
+    }
+    return DosName{letter, name};
+}
 
 std::optional<std::string> HostPath(std::string_view dosPath)
 {

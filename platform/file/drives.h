@@ -8,10 +8,23 @@
 
 #include "platform/file/descriptor.h"
 
-// Maps a DOS path "X:\" or "X:\name" onto the host. Drive X is the directory named by
-// the environment variable VARNELLO_DRIVE_X when it is set (set but empty: no drive),
-// otherwise $WINEPREFIX/dosdevices/x: (~/.wine when WINEPREFIX is unset or empty). A
-// name matches without regard to case, as on FAT; a name that matches nothing keeps its
+// What drive letter maps to on the host: the path in the environment variable
+// VARNELLO_DRIVE_X when it is set (set but empty: "", no drive), otherwise
+// $WINEPREFIX/dosdevices/x: (~/.wine when WINEPREFIX is unset or empty). A directory there
+// is a directory drive (below); a regular file or a block device is an image drive
+// (imagedrive.h), which the file operations reach instead.
+std::string DriveMapping(char letter);
+
+// "X:\name" split into its drive letter, in upper case, and its name (empty for "X:\");
+// nullopt, with FileStep::ResolvePath and EINVAL, for anything else.
+struct DosName {
+    char letter;
+    std::string_view name;
+};
+std::optional<DosName> ParseDosPath(std::string_view dosPath);
+
+// Maps a DOS path "X:\" or "X:\name" onto a directory drive's host directory. A name
+// matches without regard to case, as on FAT; a name that matches nothing keeps its
 // spelling (so a new file can be created).
 // Returns nullopt when the drive is unmapped or missing, or when the name is anything
 // but a single plain file name (no further separators, no "." or "..", no NUL); then

@@ -20,6 +20,10 @@ const char* StepPhrase(FileStep step)
     case FileStep::FlushTemporary: return "The temporary file could not be flushed to disk";
     case FileStep::Rename: return "The temporary file could not replace the file";
     case FileStep::Attributes: return "The file attributes could not be read or changed";
+    case FileStep::FatAttributesNeedPrivilege:
+        return "On this mounted FAT file system only a privileged process (with CAP_LINUX_IMMUTABLE) may "
+               "change the file attributes: point Varnello at the device itself or at a disk image of the "
+               "drive instead, which needs no mount, or run it with that capability";
     case FileStep::LinkOutside: return "The file is a link that leads out of the drive's directory";
     case FileStep::HardLinked:
         return "The file has other hard links, which would no longer share its contents after a write";

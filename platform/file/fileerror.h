@@ -17,6 +17,7 @@ enum class FileStep {
     FlushTemporary,
     Rename,           // renaming the temporary file over the target
     Attributes,       // reading or changing the attribute set
+    FatAttributesNeedPrivilege,  // a FAT mount lets only a privileged process change them
     LinkOutside,      // the name is a link that leads out of the drive's directory
     HardLinked,       // the file has other hard links, which a replace would cut off
     Owner,            // a replacement could not be given the file's owner and group

@@ -4,6 +4,7 @@
 #include "platform/file/dosattributes.h"
 #include "platform/file/drives.h"
 #include "platform/file/fileerror.h"
+#include "platform/file/imagedrive.h"
 
 #include <atomic>
 #include <cerrno>
@@ -94,9 +95,26 @@ bool FileExists(const char* path)
 {
     if (!path)
         return false;
+    if (const std::optional<ImageFile> image = ImageFileFor(path))
+        return image->drive && image->drive->exists(image->name);
     std::optional<std::string> host = HostPath(path);
     struct stat status {};
     return host && stat(host->c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::string WhyFileNotFound(const char* path)
+{
+    const std::optional<ImageFile> image = ImageFileFor(path ? path : "");
+    if (!image || (image->drive && image->drive->exists(image->name)))
+        return "";
+    const FileError error = LastFileError();
+    return error.step == FileStep::Inspect && error.code == ENOENT ? "" : Describe(error);
+}
+
+bool DriveInUseByAnotherProgram(const char* path)
+{
+    const std::optional<ImageFile> image = ImageFileFor(path ? path : "");
+    return image && image->drive && image->drive->inUse();
 }
 
 bool SetFileAttributesA(const char* path, uint32_t attributes)
@@ -104,6 +122,8 @@ bool SetFileAttributesA(const char* path, uint32_t attributes)
     attributes &= knownAttributes;
     if (InjectedFailure())
         return RecordFailure(FileStep::Attributes);
+    if (const std::optional<ImageFile> image = ImageFileFor(path ? path : ""))
+        return image->drive && image->drive->setAttributes(image->name, attributes);
     const Descriptor fd = OpenForAttributes(path);
     struct stat status {};
     if (!fd)
@@ -114,9 +134,11 @@ bool SetFileAttributesA(const char* path, uint32_t attributes)
 
     if (*onFat) {
         uint32_t stored = 0;
-        if (!ReadFatAttributes(fd.get(), stored)
-            || !WriteFatAttributes(fd.get(), (stored & ~knownAttributes) | attributes))
+        if (!ReadFatAttributes(fd.get(), stored))
             return RecordFailure(FileStep::Attributes);
+        if (!WriteFatAttributes(fd.get(), (stored & ~knownAttributes) | attributes))
+            return errno == EPERM ? RecordFailure(FileStep::FatAttributesNeedPrivilege, 0)
+                                  : RecordFailure(FileStep::Attributes);
         return true;
     }
 
@@ -146,6 +168,8 @@ void FailAttributeChangeForTesting(int nthCall, int code)
 
 uint32_t GetFileAttributesA(const char* path)
 {
+    if (const std::optional<ImageFile> image = ImageFileFor(path ? path : ""))
+        return image->drive ? image->drive->attributes(image->name) : INVALID_FILE_ATTRIBUTES;
     const Descriptor fd = OpenForAttributes(path);
     struct stat status {};
     if (!fd)

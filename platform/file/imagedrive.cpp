@@ -380,23 +380,26 @@ bool ImageDrive::exists(std::string_view name)
     return Lookup(name) != nullptr;
 }
 
-std::optional<std::string> ImageDrive::read(std::string_view name)
+std::optional<std::string> ImageDrive::ReadContents(const std::string& entryName, int lockFd)
 {
-    const Entry* entry = Lookup(name);
-    if (!entry)
-        return std::nullopt;
-    if (auto cached = contents_.find(entry->name); cached != contents_.end())
+    if (auto cached = contents_.find(entryName); cached != contents_.end())
         return cached->second;
-    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Read);
-    if (!lock)
-        return std::nullopt;
-    const std::string entryName = entry->name;
-    ToolResult typed = Mtools("mtype", {"::/" + entryName}, lock->fd(), {}, MaxFileSize);
+    ToolResult typed = Mtools("mtype", {"::/" + entryName}, lockFd, {}, MaxFileSize);
     if (!typed.ok) {
         ToolFailure(FileStep::Read, typed);
         return std::nullopt;
     }
     return contents_[entryName] = std::move(typed.output);
+}
+
+std::optional<std::string> ImageDrive::read(std::string_view name)
+{
+    const Entry* entry = Lookup(name);
+    if (!entry)
+        return std::nullopt;
+    const std::string entryName = entry->name;
+    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Read);
+    return lock ? ReadContents(entryName, lock->fd()) : std::nullopt;
 }
 
 uint32_t ImageDrive::attributes(std::string_view name)
@@ -431,12 +434,17 @@ bool ImageDrive::setAttributes(std::string_view name, uint32_t attributes)
     return true;
 }
 
-bool ImageDrive::replace(std::string_view name, std::string_view bytes)
+bool ImageDrive::checkReplaceable(std::string_view name)
+{
+    // The very lock a write takes: it fails as the write would, and changes nothing.
+    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Write);
+    return lock && RepairLocked(name, lock->fd()) && Usable(name);
+}
+
+bool ImageDrive::rewrite(std::string_view name, const FileChange& change)
 {
     if (!IsPlainName(name))
         return RecordFailure(FileStep::ResolvePath, EINVAL);
-    if (bytes.size() > MaxFileSize)
-        return RecordFailure(FileStep::WriteTemporary, EFBIG);
     std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Write);
     if (!lock || !RepairLocked(name, lock->fd()))
         return false;
@@ -445,6 +453,14 @@ bool ImageDrive::replace(std::string_view name, std::string_view bytes)
     if (!entry)
         return false;
     const std::string target = entry->name;
+    const std::optional<std::string> current = ReadContents(target, fd);
+    std::string bytes;
+    if (!current || !change(*current, bytes))
+        return false;
+    if (bytes == *current)
+        return true;
+    if (bytes.size() > MaxFileSize)
+        return RecordFailure(FileStep::WriteTemporary, EFBIG);
     const std::string temporary = TemporaryNameFor(name);
     if (Find(temporary))  // a directory: repairing removed any file of that name
         return RecordFailure(FileStep::CreateTemporary, EEXIST);
@@ -486,13 +502,21 @@ bool ImageDrive::replace(std::string_view name, std::string_view bytes)
         return RecordFailure(FileStep::FlushTemporary, errno);
     entries_ = std::move(entries);
     cachedFor_ = CurrentIdentity();
-    contents_[target] = std::string(bytes);
+    contents_[target] = std::move(bytes);
     attributes_[target] = *attributes;
     return true;
 }
 
-ImageDrive* ImageDriveFor(char letter, const std::string& path)
+std::optional<ImageFile> ImageFileFor(std::string_view dosPath)
 {
+    const std::optional<DosName> parsed = ParseDosPath(dosPath);
+    if (!parsed)
+        return std::nullopt;
+    const std::string path = DriveMapping(parsed->letter);
+    struct stat status {};
+    if (path.empty() || stat(path.c_str(), &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode)))
+        return std::nullopt;
+
     struct Opened {
         std::string path;
         std::unique_ptr<ImageDrive> drive;
@@ -501,24 +525,24 @@ ImageDrive* ImageDriveFor(char letter, const std::string& path)
     static std::mutex guard;
     static std::map<char, Opened> opened;  // destroyed at exit, which stops any export
     std::lock_guard<std::mutex> hold(guard);
-    letter = AsciiUpper(letter);
-    auto found = opened.find(letter);
+    auto found = opened.find(parsed->letter);
     if (found == opened.end() || found->second.path != path) {
+        const std::string variable = std::string("VARNELLO_PARTITION_") + parsed->letter;
+        const char* chosen = std::getenv(variable.c_str());
+        const std::string_view partition = chosen ? chosen : "";
         Opened fresh{path, nullptr, {}};
-        const char* chosen = std::getenv((std::string("VARNELLO_PARTITION_") + letter).c_str());
-        std::string_view partition = chosen ? chosen : "";
         if (partition.empty())
             fresh.drive = ImageDrive::Open(path, 0);
         else if (partition.size() == 1 && partition[0] >= '1' && partition[0] <= '4')
             fresh.drive = ImageDrive::Open(path, partition[0] - '0');
         else
-            RecordFailure(FileStep::ImageNotUnderstood, EINVAL,
-                 std::string("VARNELLO_PARTITION_") + letter + " must be a partition number from 1 to 4");
+            RecordFailure(FileStep::ImageNotUnderstood, EINVAL, variable + " must be a partition number from 1 to 4");
         if (!fresh.drive)
             fresh.error = LastFileError();
-        found = opened.insert_or_assign(letter, std::move(fresh)).first;
+        found = opened.insert_or_assign(parsed->letter, std::move(fresh)).first;
     }
-    if (!found->second.drive)
-        SetLastFileError(found->second.error.step, found->second.error.code, found->second.error.detail);
-    return found->second.drive.get();
+    const Opened& drive = found->second;
+    if (!drive.drive)
+        RecordFailure(drive.error.step, drive.error.code, drive.error.detail);
+    return ImageFile{drive.drive.get(), parsed->name};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/file/atomicfile.h"
 #include "platform/file/qemuexport.h"
 #include "platform/file/toolrun.h"
 
@@ -23,14 +24,15 @@
 // Reads are cached for as long as the image is unchanged (same device, inode, size and
 // modification time), so repeated lookups and reads cost one mtools run, not one each.
 //
-// Writes hold ImageLock's write lock, so an emulator that holds the image is refused and
-// one started meanwhile refuses it, and other Varnello processes wait their turn. FAT has
-// no atomic rename, so replace() writes a complete copy under a temporary name (VRNLxxxx.TMP,
-// xxxx derived from the file's name), reads it back, flushes the image, then removes the
-// original and renames the copy. A process killed between those two steps leaves only the
-// complete copy; the next lookup of that name renames it into place. A copy beside an
-// existing original (a write killed earlier) is removed. The mtools runs themselves
-// outlive us and finish; the lock they inherit makes the next lookup wait for them.
+// Writes hold ImageLock's write lock from the read to the end, so an emulator that holds
+// the image is refused and one started meanwhile refuses it, and other Varnello processes
+// wait their turn. FAT has no atomic rename, so rewrite() writes a complete copy under a
+// temporary name (VRNLxxxx.TMP, xxxx derived from the file's name), reads it back,
+// flushes the image, then removes the original and renames the copy. A process killed
+// between those two steps leaves only the complete copy; the next lookup of that name
+// renames it into place. A copy beside an existing original (a write killed earlier) is
+// removed. The mtools runs themselves outlive us and finish; the lock they inherit makes
+// the next lookup wait for them. The image is flushed before a write reports success.
 class ImageDrive {
 public:
     // Opens the FAT file system in the regular file or block device at path. partition 0
@@ -45,9 +47,13 @@ public:
 
     bool exists(std::string_view name);
     std::optional<std::string> read(std::string_view name);
-    // Replaces an existing file's contents, keeping its directory entry's name and
-    // attributes; never creates a file.
-    bool replace(std::string_view name, std::string_view bytes);
+    // Replaces an existing file's contents with what change makes of them, keeping its
+    // directory entry's name and attributes; never creates a file (Inspect, ENOENT).
+    bool rewrite(std::string_view name, const FileChange& change);
+    // True when rewrite() could replace the file now: it is there and the image may be
+    // written (OpenImage) and is not in use (ImageInUse). Changes nothing but what a killed
+    // write left.
+    bool checkReplaceable(std::string_view name);
     // Read-only 0x01, hidden 0x02, system 0x04, archive 0x20; INVALID_FILE_ATTRIBUTES
     // (0xFFFFFFFF) on failure.
     uint32_t attributes(std::string_view name);
@@ -80,6 +86,7 @@ private:
     const Entry* Lookup(std::string_view name);
     bool Repair(std::string_view name);
     bool RepairLocked(std::string_view name, int lockFd);
+    std::optional<std::string> ReadContents(const std::string& entryName, int lockFd);  // cached
     std::optional<uint32_t> ReadAttributes(const std::string& entryName, int lockFd);  // cached
     bool WriteAttributes(const std::string& entryName, uint32_t attributes, int lockFd);
 
@@ -94,8 +101,15 @@ private:
     std::map<std::string, uint32_t> attributes_;
 };
 
-// The image drive for drive letter when its mapping names the image or device at path:
-// opened on first use and kept for the process. The partition comes from the environment
-// variable VARNELLO_PARTITION_<letter> (1 to 4; unset or empty chooses). nullptr when it
-// cannot be opened, every time, with the same LastFileError().
-ImageDrive* ImageDriveFor(char letter, const std::string& path);
+// A file on an image drive: the drive, nullptr when its image cannot be opened (then
+// LastFileError() says why, the same every time), and the file's name in it.
+struct ImageFile {
+    ImageDrive* drive;
+    std::string_view name;
+};
+
+// Where dosPath ("X:\name") lies when drive X maps (DriveMapping in drives.h) to a regular
+// file or a block device; nullopt for any other drive. The drive is opened on first use
+// and kept for the process; its partition comes from the environment variable
+// VARNELLO_PARTITION_X (1 to 4; unset or empty chooses).
+std::optional<ImageFile> ImageFileFor(std::string_view dosPath);

@@ -3,6 +3,7 @@
 #include "platform/file/fileerror.h"
 
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -75,7 +76,9 @@ std::optional<ImageLock> ImageLock::Take(const std::string& path, Mode mode)
     if (fd < 0) {
         if (errno == EBUSY)
             return InUse("the device is mounted or used by another program");
-        RecordFailure(FileStep::OpenImage);
+        const int code = errno;
+        RecordFailure(FileStep::OpenImage, code,
+                      forWriting ? std::string("it may not be written (") + std::strerror(code) + ")" : std::string());
         return std::nullopt;
     }
     ImageLock lock(fd);

@@ -3,22 +3,38 @@
 #include "platform/file/atomicfile.h"
 #include "platform/file/drives.h"
 #include "platform/file/fileerror.h"
+#include "platform/file/imagedrive.h"
 #include "platform/file/inifile.h"
 
 #include <cerrno>
 
 namespace {
 
-// Reads the whole file; false when it is missing (LastFileError() clear) or cannot be
-// read (LastFileError() says why).
-bool ReadProfileFile(const char* fileName, std::string& bytes)
+// Reads the whole file, on a directory drive or an image drive; false with LastFileError()
+// set when it cannot.
+bool ReadDriveFile(const char* fileName, std::string& bytes)
 {
+    if (const std::optional<ImageFile> image = ImageFileFor(fileName)) {
+        std::optional<std::string> read = image->drive ? image->drive->read(image->name) : std::nullopt;
+        if (read)
+            bytes = std::move(*read);
+        return read.has_value();
+    }
     const std::optional<FileTarget> target = ResolveFileTarget(fileName);
     Descriptor fd = target ? OpenRegularFile(*target) : Descriptor();
     if (fd && ReadWholeFile(fd.get(), bytes))
         return true;
     if (target)
         RecordFailure(fd || errno == EACCES ? FileStep::Read : FileStep::Inspect);
+    return false;
+}
+
+// Reads the whole file; false when it is missing (LastFileError() clear) or cannot be
+// read (LastFileError() says why).
+bool ReadProfileFile(const char* fileName, std::string& bytes)
+{
+    if (ReadDriveFile(fileName, bytes))
+        return true;
     const FileError error = LastFileError();
     if (error.step == FileStep::ResolvePath || error.code == ENOENT)
         ClearLastFileError();

@@ -645,6 +645,39 @@ splash_window() {
 }
 
 # ---------------------------------------------------------------------------------------
+disk_image() {
+    # A FAT floppy image holding the demo drive, owned by an ordinary user who runs the
+    # program on it: no mount and no privilege. As root the user is nobody.
+    local tool
+    for tool in mkfs.fat mcopy mattrib mtype setpriv; do
+        command -v "$tool" >/dev/null || { step "skipped: $tool is not installed"; return 0; }
+    done
+    local dir="$work/image" image="$work/image/win95.img" user=()
+    mkdir "$dir" || fail "cannot make the image's directory"
+    expected_save "$demo/msdos.sys" >"$dir/before"
+    awk -v set="BootMenu=0" -f "$model" "$dir/before" >"$dir/after"
+    mkfs.fat -C "$image" 1440 >/dev/null && mcopy -i "$image" "$dir/before" ::/MSDOS.SYS \
+        && mcopy -i "$image" "$demo/io.dos" "$demo/msdos.dos" "$demo/command.dos" ::/ \
+        && mattrib -i "$image" +r +h +s ::/MSDOS.SYS || fail "cannot build the disk image"
+    if [ "$(id -u)" = 0 ]; then
+        chmod 711 "$work" && chmod 755 "$dir" && chown -R nobody: "$dir" || fail "cannot give nobody the image"
+        mkdir -m 0700 "$dir/runtime" && chown nobody: "$dir/runtime"
+        user=(setpriv --reuid=nobody --regid=nogroup --clear-groups env XDG_RUNTIME_DIR="$dir/runtime")
+        step "running as nobody"
+    fi
+    wrap=("${user[@]}")
+    launch "$image"
+    wrap=()
+    [ ${#user[@]} = 0 ] || [ "$(stat -c %U "/proc/$app_pid")" = nobody ] || fail "the program does not run as nobody"
+    check_box $CHECK1
+    save_with_yes
+    cmp -s "$dir/after" <(mtype -i "$image" ::/MSDOS.SYS) || fail "msdos.sys in the image is not what a save writes"
+    [ "$(mattrib -i "$image" ::/MSDOS.SYS)" = "     SHR     ::/MSDOS.SYS" ] \
+        || fail "msdos.sys in the image is not read-only, hidden and system"
+    fsck.fat -n "$image" >/dev/null || fail "fsck.fat finds the image's file system damaged"
+}
+
+# ---------------------------------------------------------------------------------------
 # Each scenario runs in a subshell of its own: a failure ends that scenario (and stops
 # its program), and the next one still runs.
 
@@ -672,6 +705,7 @@ run "Qt options are no drive letters" qt_options_are_no_drive_letters
 run "field left by a click" field_left_by_a_click
 run "leaving from a field" leaving_from_a_field
 run "splash window" splash_window
+run "disk image as an ordinary user" disk_image
 
 scenario=end
 if [ ${#failures[@]} -gt 0 ]; then
