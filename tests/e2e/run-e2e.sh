@@ -67,6 +67,7 @@ fail() {
 # The X server, private to this run.
 
 source "$here/../../scripts/xvfb.sh"
+source "$here/xwindows.sh"
 start_xvfb "$work/xvfb.log" || fail "no free X display between :150 and :199"
 step "X server on $DISPLAY"
 
@@ -107,12 +108,8 @@ program_windows() {
 # Sets X, Y, WIDTH and HEIGHT (the client area on the screen) and FRAME_X, FRAME_Y, FRAME_W
 # and FRAME_H (with the window manager's frame round it) for window $1; false when it is gone.
 geometry_of() {
-    local info left=0 right=0 top=0 bottom=0 extents
-    info=$(xwininfo -id "$1" 2>/dev/null) || return 1
-    X=$(awk '/Absolute upper-left X:/ {print $NF}' <<<"$info")
-    Y=$(awk '/Absolute upper-left Y:/ {print $NF}' <<<"$info")
-    WIDTH=$(awk '/^ *Width:/ {print $NF}' <<<"$info")
-    HEIGHT=$(awk '/^ *Height:/ {print $NF}' <<<"$info")
+    local left=0 right=0 top=0 bottom=0 extents
+    client_geometry "$1" || return 1
     extents=$(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/^_NET_FRAME_EXTENTS(CARDINAL) = //p')
     [ -n "$extents" ] && IFS=', ' read -r left right top bottom <<<"$extents"
     FRAME_X=$((X - left))
@@ -149,16 +146,6 @@ extreme() {
 }
 
 is_visible() { xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qx "$1"; }
-
-# Polls command "$@" every 0.1 s for up to 30 s (the machine may be busy).
-wait_until() {
-    local deadline=$(($(date +%s) + 30))
-    while [ "$(date +%s)" -le "$deadline" ]; do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 only_main_window() {
     local ids

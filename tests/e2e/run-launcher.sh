@@ -35,6 +35,7 @@ fail() {
 step() { echo "launcher [$scenario] $*"; }
 
 source "$here/../../scripts/xvfb.sh"
+source "$here/xwindows.sh"
 start_xvfb "$work/xvfb.log" || fail "no free X display between :150 and :199"
 export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
@@ -43,26 +44,12 @@ unset WAYLAND_DISPLAY SESSION_MANAGER VARNELLO_DRIVE_C XDG_CONFIG_HOME
 export HOME="$work/home" WINEPREFIX="$work/home"
 mkdir "$HOME"
 
-# Polls "$@" every 0.1 s for up to 30 s (the machine may be busy).
-wait_until() {
-    local deadline=$(($(date +%s) + 30))
-    while [ "$(date +%s)" -le "$deadline" ]; do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
 # The launched process's only visible window titled "Varnello", of size $1 when given;
 # sets WIDTH, HEIGHT, X, Y.
 has_window() {
-    local window info
+    local window
     window=$(xdotool search --onlyvisible --pid "$app_pid" --name '^Varnello$' 2>/dev/null)
-    [ "$(wc -w <<<"$window")" = 1 ] && info=$(xwininfo -id "$window" 2>/dev/null) || return 1
-    X=$(awk '/Absolute upper-left X:/ {print $NF}' <<<"$info")
-    Y=$(awk '/Absolute upper-left Y:/ {print $NF}' <<<"$info")
-    WIDTH=$(awk '/^ *Width:/ {print $NF}' <<<"$info")
-    HEIGHT=$(awk '/^ *Height:/ {print $NF}' <<<"$info")
+    [ "$(wc -w <<<"$window")" = 1 ] && client_geometry "$window" || return 1
     [ -z "${1:-}" ] || [ "${WIDTH}x${HEIGHT}" = "$1" ]
 }
 expect_window() {
