@@ -245,14 +245,9 @@ launch() {
     expect_main_window
 }
 
-exited() { ! kill -0 "$app_pid" 2>/dev/null; }
-
 expect_exit() {
-    local status
-    wait_until exited || fail "the program did not end"
-    wait "$app_pid"
-    status=$?
-    [ "$status" = 0 ] || fail "the program ended with status $status"
+    await_exit "$app_pid" || fail "the program did not end"
+    [ "$STATUS" = 0 ] || fail "the program ended with status $STATUS"
     [ -z "$(program_windows)" ] || fail "a window is left after the program ended"
     step "program ended, status 0"
 }

@@ -64,15 +64,11 @@ keys() {
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
     xdotool key --delay 60 "$@"
 }
-exited() { ! kill -0 "$app_pid" 2>/dev/null; }
 expect_status() {
-    local status
-    wait_until exited || fail "the launcher did not end"
-    wait "$app_pid"
-    status=$?
+    await_exit "$app_pid" || fail "the launcher did not end"
     app_pid=
-    [ "$status" = "$1" ] || fail "ended with status $status, expected $1"
-    step "ended, status $status"
+    [ "$STATUS" = "$1" ] || fail "ended with status $STATUS, expected $1"
+    step "ended, status $STATUS"
 }
 start() {
     : >"$work/app.log"

@@ -19,3 +19,12 @@ client_geometry() {
     WIDTH=$(awk '/^ *Width:/ {print $NF}' <<<"$info")
     HEIGHT=$(awk '/^ *Height:/ {print $NF}' <<<"$info")
 }
+
+# Waits up to 30 s for child process $1 to end and sets STATUS to its exit status;
+# false when it is still running.
+await_exit() {
+    wait_until gone "$1" || return 1
+    wait "$1"
+    STATUS=$?
+}
+gone() { ! kill -0 "$1" 2>/dev/null; }
