@@ -532,6 +532,29 @@ TEST(ImageDrive, TwoVarnelloProcessesWritingTheSameImageTakeTurnsAndLoseNothing)
     EXPECT_EQ(FindProfileValue(found, "Options", "BootMenuDelay"), "20");
 }
 
+// Whoever may write the image's folder trades the image for another one of the user's
+// between the read and the write: the write still lands in the image it read.
+TEST(ImageDrive, AnImageTradedUnderItsNameDuringAWriteIsNeverWrittenThrough)
+{
+    TempDrive scratch('I');
+    const std::string image = Floppy(scratch.dir());
+    const std::string other = scratch.dir() + "/other.img";
+    ASSERT_TRUE(Sh("cp " + image + " " + other + " && mkdir " + scratch.dir() + "/tools"));
+    // mcopy, the write's first step, trades the names once before it runs.
+    const std::string mcopy = scratch.dir() + "/tools/mcopy";
+    Write(mcopy, "#!/bin/sh\n[ -e " + image + ".read ] || { mv " + image + " " + image + ".read && mv " + other + " "
+                     + image + "; }\nexec " + Out("command -v mcopy | tr -d '\\n'") + " \"$@\"\n");
+    ASSERT_EQ(chmod(mcopy.c_str(), 0755), 0);
+    ScopedEnv path("PATH", scratch.dir() + "/tools:" + std::getenv("PATH"));
+    std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
+    ASSERT_TRUE(drive && drive->exists("msdos.sys")) << Describe(LastFileError());
+    EXPECT_TRUE(Replace(*drive, Edited)) << Describe(LastFileError());
+    EXPECT_EQ(Out("mtype -i " + image + ".read ::/MSDOS.SYS"), Edited);
+    EXPECT_EQ(Out("mtype -i " + image + " ::/MSDOS.SYS"), Win95Msdos);
+    EXPECT_TRUE(FsckClean(image, 0));
+    EXPECT_TRUE(FsckClean(image + ".read", 0));
+}
+
 TEST(ImageDrive, SavesKilledAtRandomMomentsLeaveACleanImageWithTheOldOrTheNewFile)
 {
     TempDrive scratch('I');

@@ -135,8 +135,7 @@ std::optional<DiskEnds> ReadEnds(const std::string& path)
 }  // namespace
 
 ImageDrive::ImageDrive(std::string path, std::unique_ptr<QemuExport> qemuExport, std::string toolPath, uint64_t offset)
-    : path_(std::move(path)), export_(std::move(qemuExport)), toolPath_(std::move(toolPath)),
-      toolImage_(toolPath_ + "@@" + std::to_string(offset))
+    : path_(std::move(path)), export_(std::move(qemuExport)), toolPath_(std::move(toolPath)), offset_(offset)
 {
 }
 
@@ -193,7 +192,8 @@ bool ImageDrive::inUse() const
 ToolResult ImageDrive::Mtools(const char* tool, std::vector<std::string> arguments, int lockFd, std::string_view input,
                               size_t outputLimit) const
 {
-    std::vector<std::string> argv = {tool, "-i", toolImage_};
+    const std::string image = lockFd >= 0 ? "/proc/self/fd/" + std::to_string(lockFd) : toolPath_;
+    std::vector<std::string> argv = {tool, "-i", image + "@@" + std::to_string(offset_)};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<int> keepOpen;
     for (int fd : {lockFd, export_ ? export_->keepAliveFd() : -1}) {
@@ -203,10 +203,12 @@ ToolResult ImageDrive::Mtools(const char* tool, std::vector<std::string> argumen
     return RunTool(argv, input, keepOpen, ToolLimits{.output = outputLimit});
 }
 
-ImageDrive::Identity ImageDrive::CurrentIdentity() const
+// An export's raw disk shows no changes, but its image does (and only our daemon may
+// write it); a raw image is the locked file itself, whatever its name leads to now.
+ImageDrive::Identity ImageDrive::CurrentIdentity(int lockFd) const
 {
     struct stat status {};
-    if (stat(path_.c_str(), &status) != 0)
+    if (export_ ? stat(path_.c_str(), &status) != 0 : fstat(lockFd, &status) != 0)
         return {};
     return {status.st_dev, status.st_ino, status.st_size,
             int64_t(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
@@ -217,7 +219,7 @@ ImageDrive::Identity ImageDrive::CurrentIdentity() const
 // entry holding it unsound. Kept while the image's identity stays the same.
 bool ImageDrive::Refresh(int lockFd, bool force)
 {
-    Identity now = CurrentIdentity();
+    Identity now = CurrentIdentity(lockFd);
     if (!force && entries_ && now == cachedFor_)
         return true;
     entries_.reset();
@@ -429,7 +431,7 @@ bool ImageDrive::setAttributes(std::string_view name, uint32_t attributes)
         return false;
     if (fdatasync(lock->fd()) != 0)
         return RecordFailure(FileStep::Attributes, errno);
-    cachedFor_ = CurrentIdentity();
+    cachedFor_ = CurrentIdentity(lock->fd());
     attributes_[entryName] = attributes;
     return true;
 }
@@ -501,7 +503,7 @@ bool ImageDrive::rewrite(std::string_view name, const FileChange& change)
     if (fdatasync(fd) != 0)
         return RecordFailure(FileStep::FlushTemporary, errno);
     entries_ = std::move(entries);
-    cachedFor_ = CurrentIdentity();
+    cachedFor_ = CurrentIdentity(fd);
     contents_[target] = std::move(bytes);
     attributes_[target] = *attributes;
     return true;

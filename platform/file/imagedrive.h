@@ -26,7 +26,8 @@
 //
 // Writes hold ImageLock's write lock from the read to the end, so an emulator that holds
 // the image is refused and one started meanwhile refuses it, and other Varnello processes
-// wait their turn. FAT has no atomic rename, so rewrite() writes a complete copy under a
+// wait their turn. Under a lock, mtools opens the locked descriptor, not the name, so an
+// image traded under its name in the meantime is never written. FAT has no atomic rename, so rewrite() writes a complete copy under a
 // temporary name (VRNLxxxx.TMP, xxxx derived from the file's name), reads it back,
 // flushes the image, then removes the original and renames the copy. A process killed
 // between those two steps leaves only the complete copy; the next lookup of that name
@@ -78,7 +79,7 @@ private:
 
     ToolResult Mtools(const char* tool, std::vector<std::string> arguments, int lockFd,
                       std::string_view input = {}, size_t outputLimit = 1 << 20) const;
-    Identity CurrentIdentity() const;
+    Identity CurrentIdentity(int lockFd) const;
     bool Refresh(int lockFd, bool force);
     bool RefreshShared();
     const Entry* Find(std::string_view name) const;
@@ -92,8 +93,8 @@ private:
 
     std::string path_;  // the user's image; its identity keys the cache
     std::unique_ptr<QemuExport> export_;
-    std::string toolPath_;  // what mtools opens: the image, or the export's raw disk
-    std::string toolImage_;  // mtools' "-i" argument: toolPath_@@offset
+    std::string toolPath_;  // what a lock opens: the image, or the export's raw disk
+    uint64_t offset_;  // of the FAT file system in it
 
     Identity cachedFor_;
     std::optional<std::vector<Entry>> entries_;
