@@ -644,6 +644,9 @@ disk_image() {
     if [ "$(id -u)" = 0 ]; then
         chmod 711 "$work" && chmod 755 "$dir" && chown -R nobody: "$dir" || fail "cannot give nobody the image"
         mkdir -m 0700 "$dir/runtime" && chown nobody: "$dir/runtime"
+        # A copy of the program, since the build tree may lie where nobody cannot go (/root).
+        install -m 755 "$program" "$dir/varnello" || fail "cannot copy the program for nobody"
+        local program="$dir/varnello"
         user=(setpriv --reuid=nobody --regid=nogroup --clear-groups env XDG_RUNTIME_DIR="$dir/runtime")
         step "running as nobody"
     fi
