@@ -553,6 +553,14 @@ TEST(ImageDrive, AnImageTradedUnderItsNameDuringAWriteIsNeverWrittenThrough)
     EXPECT_EQ(Out("mtype -i " + image + " ::/MSDOS.SYS"), Win95Msdos);
     EXPECT_TRUE(FsckClean(image, 0));
     EXPECT_TRUE(FsckClean(image + ".read", 0));
+
+    // Traded for a FIFO, it is refused at once instead of waiting for a writer forever.
+    ASSERT_TRUE(Sh("rm " + image + " && mkfifo " + image));
+    alarm(20);
+    EXPECT_FALSE(drive->exists("msdos.sys"));
+    EXPECT_FALSE(Replace(*drive, Win95Msdos));
+    alarm(0);
+    EXPECT_NE(Describe(LastFileError()).find("no longer a regular file"), std::string::npos) << Describe(LastFileError());
 }
 
 TEST(ImageDrive, SavesKilledAtRandomMomentsLeaveACleanImageWithTheOldOrTheNewFile)

@@ -46,19 +46,28 @@ bool OthersWriteOrForbidWriting(int fd)
     return OthersLock(fd, qemuUsesWrite) || OthersLock(fd, qemuUsesWriteUnchanged) || OthersLock(fd, qemuForbidsWrite);
 }
 
-bool IsBlockDevice(const std::string& path)
-{
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISBLK(status.st_mode);
-}
-
-// Opens the image; exclusively, for a block device, fails while it is mounted.
+// Opens the image without ever blocking: only a regular file or a block device, looked at
+// before and after the open, since whoever may write its folder can trade the name for a
+// FIFO. A block device is opened exclusively when asked, which fails while it is mounted.
 int OpenImage(const std::string& path, bool forWriting, bool exclusive)
 {
-    int flags = O_CLOEXEC | O_NOCTTY | (forWriting ? O_RDWR : O_RDONLY);
-    if (exclusive && IsBlockDevice(path))
-        flags |= O_EXCL;
-    return open(path.c_str(), flags);
+    auto isImage = [](const struct stat& status) { return S_ISREG(status.st_mode) || S_ISBLK(status.st_mode); };
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0)
+        return -1;
+    if (!isImage(status)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (forWriting ? O_RDWR : O_RDONLY)
+                      | (exclusive && S_ISBLK(status.st_mode) ? O_EXCL : 0);
+    int fd = open(path.c_str(), flags);
+    if (fd >= 0 && (fstat(fd, &status) != 0 || !isImage(status))) {
+        close(fd);
+        errno = EINVAL;  // traded since the look
+        return -1;
+    }
+    return fd;
 }
 
 std::nullopt_t InUse(const char* why)
@@ -78,7 +87,9 @@ std::optional<ImageLock> ImageLock::Take(const std::string& path, Mode mode)
             return InUse("the device is mounted or used by another program");
         const int code = errno;
         RecordFailure(FileStep::OpenImage, code,
-                      forWriting ? std::string("it may not be written (") + std::strerror(code) + ")" : std::string());
+                      code == EINVAL ? std::string("it is no longer a regular file or a block device")
+                      : forWriting   ? std::string("it may not be written (") + std::strerror(code) + ")"
+                                     : std::string());
         return std::nullopt;
     }
     ImageLock lock(fd);
