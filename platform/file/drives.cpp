@@ -182,7 +182,7 @@ std::optional<FileTarget> ResolveFileTarget(std::string_view dosPath)
     return FollowLinkInside(drive, directory, name);
 }
 
-Descriptor OpenWithoutBlocking(int directory, const char* name, Openable kinds)
+Descriptor OpenWithoutBlocking(int directory, const char* name, Openable kinds, int access)
 {
     const bool image = kinds == Openable::DiskImage;
     auto allowed = [image](mode_t mode) { return S_ISREG(mode) || (image && S_ISBLK(mode)); };
@@ -194,7 +194,9 @@ Descriptor OpenWithoutBlocking(int directory, const char* name, Openable kinds)
         errno = S_ISDIR(status.st_mode) ? EISDIR : S_ISLNK(status.st_mode) ? ELOOP : EINVAL;
         return Descriptor();
     }
-    Descriptor fd(openat(directory, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (image ? 0 : O_NOFOLLOW)));
+    if (!S_ISBLK(status.st_mode))
+        access &= ~O_EXCL;
+    Descriptor fd(openat(directory, name, access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (image ? 0 : O_NOFOLLOW)));
     if (fd && (fstat(fd.get(), &status) != 0 || !allowed(status.st_mode))) {
         fd.reset();
         errno = EINVAL;  // swapped for something else since the look

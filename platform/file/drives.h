@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <fcntl.h>
 #include <functional>
 #include <optional>
 #include <string>
@@ -51,12 +52,14 @@ std::optional<FileTarget> ResolveFileTarget(std::string_view dosPath);
 // a regular file or a block device, through links (the user named it).
 enum class Openable { RegularFile, DiskImage };
 
-// Opens name (relative to the directory open at directory, or AT_FDCWD) for reading
-// without ever blocking: it is looked at first, so that nothing but what kinds allows
-// (no FIFO, no terminal) is opened at all, and again once open. An invalid descriptor
-// with errno set otherwise (ENOENT, EISDIR for a directory, ELOOP for a link where none
-// is followed, EINVAL for anything else).
-Descriptor OpenWithoutBlocking(int directory, const char* name, Openable kinds = Openable::RegularFile);
+// Opens name (relative to the directory open at directory, or AT_FDCWD) without ever
+// blocking: it is looked at first, so that nothing but what kinds allows (no FIFO, no
+// terminal) is opened at all, and again once open. access is O_RDONLY or O_RDWR, with
+// O_EXCL to open a block device exclusively (EBUSY while it is mounted); O_EXCL means
+// nothing for a regular file. An invalid descriptor with errno set otherwise (ENOENT,
+// EISDIR for a directory, ELOOP for a link where none is followed, EINVAL for anything else).
+Descriptor OpenWithoutBlocking(int directory, const char* name, Openable kinds = Openable::RegularFile,
+                               int access = O_RDONLY);
 
 // OpenWithoutBlocking for the regular file that target names.
 Descriptor OpenRegularFile(const FileTarget& target);

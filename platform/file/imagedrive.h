@@ -27,13 +27,14 @@
 // Writes hold ImageLock's write lock from the read to the end, so an emulator that holds
 // the image is refused and one started meanwhile refuses it, and other Varnello processes
 // wait their turn. Under a lock, mtools opens the locked descriptor, not the name, so an
-// image traded under its name in the meantime is never written. FAT has no atomic rename, so rewrite() writes a complete copy under a
-// temporary name (VRNLxxxx.TMP, xxxx derived from the file's name), reads it back,
-// flushes the image, then removes the original and renames the copy. A process killed
-// between those two steps leaves only the complete copy; the next lookup of that name
-// renames it into place. A copy beside an existing original (a write killed earlier) is
-// removed. The mtools runs themselves outlive us and finish; the lock they inherit makes
-// the next lookup wait for them. The image is flushed before a write reports success.
+// image traded under its name in the meantime is never written. FAT has no atomic
+// rename, so rewrite() writes a complete copy under a temporary name (VRNLxxxx.TMP,
+// xxxx derived from the file's name), reads it back, flushes the image, then removes the
+// original and renames the copy. A process killed between those two steps leaves only
+// the complete copy; the next lookup of that name renames it into place. A copy beside
+// an existing original (a write killed earlier) is removed. The mtools runs themselves
+// outlive us and finish; the lock they inherit makes the next lookup wait for them. The
+// image is flushed before a write reports success.
 class ImageDrive {
 public:
     // Opens the FAT file system in the regular file or block device at path. partition 0

@@ -1,14 +1,13 @@
 #include "platform/file/imagelock.h"
 
+#include "platform/file/drives.h"
 #include "platform/file/fileerror.h"
 
 #include <cerrno>
 #include <cstring>
 #include <chrono>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -46,28 +45,12 @@ bool OthersWriteOrForbidWriting(int fd)
     return OthersLock(fd, qemuUsesWrite) || OthersLock(fd, qemuUsesWriteUnchanged) || OthersLock(fd, qemuForbidsWrite);
 }
 
-// Opens the image without ever blocking: only a regular file or a block device, looked at
-// before and after the open, since whoever may write its folder can trade the name for a
-// FIFO. A block device is opened exclusively when asked, which fails while it is mounted.
-int OpenImage(const std::string& path, bool forWriting, bool exclusive)
+// Opens the image without ever blocking (whoever may write its folder can trade the name
+// for a FIFO); a block device exclusively when asked, which fails while it is mounted.
+Descriptor OpenImage(const std::string& path, bool forWriting, bool exclusive)
 {
-    auto isImage = [](const struct stat& status) { return S_ISREG(status.st_mode) || S_ISBLK(status.st_mode); };
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0)
-        return -1;
-    if (!isImage(status)) {
-        errno = EINVAL;
-        return -1;
-    }
-    const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (forWriting ? O_RDWR : O_RDONLY)
-                      | (exclusive && S_ISBLK(status.st_mode) ? O_EXCL : 0);
-    int fd = open(path.c_str(), flags);
-    if (fd >= 0 && (fstat(fd, &status) != 0 || !isImage(status))) {
-        close(fd);
-        errno = EINVAL;  // traded since the look
-        return -1;
-    }
-    return fd;
+    return OpenWithoutBlocking(AT_FDCWD, path.c_str(), Openable::DiskImage,
+                               (forWriting ? O_RDWR : O_RDONLY) | (exclusive ? O_EXCL : 0));
 }
 
 std::nullopt_t InUse(const char* why)
@@ -81,18 +64,19 @@ std::nullopt_t InUse(const char* why)
 std::optional<ImageLock> ImageLock::Take(const std::string& path, Mode mode)
 {
     const bool forWriting = mode == Mode::Write;
-    int fd = OpenImage(path, forWriting, forWriting);
-    if (fd < 0) {
+    Descriptor opened = OpenImage(path, forWriting, forWriting);
+    if (!opened) {
         if (errno == EBUSY)
             return InUse("the device is mounted or used by another program");
         const int code = errno;
         RecordFailure(FileStep::OpenImage, code,
-                      code == EINVAL ? std::string("it is no longer a regular file or a block device")
-                      : forWriting   ? std::string("it may not be written (") + std::strerror(code) + ")"
-                                     : std::string());
+                      code == EINVAL || code == EISDIR ? std::string("it is no longer a regular file or a block device")
+                      : forWriting ? std::string("it may not be written (") + std::strerror(code) + ")"
+                                   : std::string());
         return std::nullopt;
     }
-    ImageLock lock(fd);
+    const int fd = opened.get();
+    ImageLock lock(std::move(opened));
     // Where the file system has no byte-range locks, nobody else can take them either.
     auto deadline = std::chrono::steady_clock::now() + patience;
     while (!LockByte(fd, varnelloByte, forWriting ? F_WRLCK : F_RDLCK)) {
@@ -113,23 +97,8 @@ std::optional<ImageLock> ImageLock::Take(const std::string& path, Mode mode)
     return lock;
 }
 
-ImageLock::ImageLock(ImageLock&& other) noexcept : fd_(other.fd_)
-{
-    other.fd_ = -1;
-}
-
-ImageLock::~ImageLock()
-{
-    if (fd_ >= 0)
-        close(fd_);
-}
-
 bool HeldByAnotherProgram(const std::string& path)
 {
-    int fd = OpenImage(path, false, true);
-    if (fd < 0)
-        return errno == EBUSY;
-    bool held = OthersWriteOrForbidWriting(fd);
-    close(fd);
-    return held;
+    const Descriptor fd = OpenImage(path, false, true);
+    return fd ? OthersWriteOrForbidWriting(fd.get()) : errno == EBUSY;
 }

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/file/descriptor.h"
+
 // Locks on a disk image that QEMU understands. QEMU holds open-file-description locks on
 // single bytes of each image it has open: byte 100 + n while it uses permission n, byte
 // 200 + n while it forbids others permission n (n: 0 read, 1 write, 2 write-unchanged,
@@ -20,17 +22,13 @@ public:
     // nullopt on failure, with LastFileError() set (ImageInUse, OpenImage).
     static std::optional<ImageLock> Take(const std::string& path, Mode mode);
 
-    ImageLock(ImageLock&& other) noexcept;
-    ImageLock& operator=(ImageLock&&) = delete;
-    ~ImageLock();
-
     // The locked descriptor (for flushing too). The locks last while any process holds it,
     // so tools given it keep the image locked until they end, even if we are killed.
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
 private:
-    explicit ImageLock(int fd) : fd_(fd) {}
-    int fd_;
+    explicit ImageLock(Descriptor fd) : fd_(std::move(fd)) {}
+    Descriptor fd_;
 };
 
 // True when another process holds QEMU's locks on the image at path in a way that rules
