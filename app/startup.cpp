@@ -71,7 +71,7 @@ VRNL* Startup(const QString& argument)
         // A disk image that cannot be used says why, such as which tool to install.
         const std::string why = WhyFileNotFound(bootFile.c_str());
         Refuse(QString::fromStdString("'" + bootPath + "' isn't the boot drive!!!"
-                                      + (why.empty() ? "" : "\r\n" + why + ".")));
+                                      + (why.empty() ? "" : "\r\n" + why)));
         return nullptr;
     }
 

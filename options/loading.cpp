@@ -15,7 +15,7 @@ BootDriveOptions ReadBootDrive(const std::string& bootPath)
     drive.options = ReadBootOptions(file, &unreadable);
     if (unreadable.step != FileStep::None)
         drive.unreadable = file + " could not be read.\r\n" + Describe(unreadable)
-                           + ".\r\nThe values shown are the Windows 95 defaults, not those of the file.";
+                           + "\r\nThe values shown are the Windows 95 defaults, not those of the file.";
     else if (DriveInUseByAnotherProgram(file.c_str()))
         drive.inUse = file + " is in use: another program, such as a running emulator, has its disk image open.\r\n"
                       "The configuration cannot be written until that program has closed it.";

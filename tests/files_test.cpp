@@ -184,10 +184,10 @@ TEST(FileAttributes, FailuresReportTheStep)
 
 TEST(FileError, DescribeNamesTheStepAndTheCause)
 {
-    EXPECT_EQ(Describe({}), "No error");
+    EXPECT_EQ(Describe({}), "No error.");
     EXPECT_EQ(Describe({FileStep::Rename, EACCES}),
-              "The temporary file could not replace the file: Permission denied");
-    EXPECT_EQ(Describe({FileStep::None, EINVAL}), "Invalid argument");
+              "The temporary file could not replace the file: Permission denied.");
+    EXPECT_EQ(Describe({FileStep::None, EINVAL}), "Invalid argument.");
 }
 
 TEST(FileError, EachThreadKeepsItsOwn)

@@ -2,6 +2,7 @@
 // reached through the file layer's operations on a drive letter as the program reaches
 // them, and checked by the tools alone: mtype, mattrib, mdir and fsck.fat -n.
 
+#include "options/saving.h"
 #include "platform/file/atomicfile.h"
 #include "platform/file/fileerror.h"
 #include "platform/file/files.h"
@@ -382,7 +383,7 @@ TEST(ImageDrive, BadImagesAreNoBootDriveAndStayUnchanged)
     }
 }
 
-TEST(ImageDrive, AFullDiskFailsTheSaveInMtoolsWordsAndKeepsTheOriginal)
+TEST(ImageDrive, AFullDiskFailsTheSaveSayingSoAndKeepsTheOriginal)
 {
     TempDrive scratch('I');
     const std::string image = Floppy(scratch.dir());
@@ -392,7 +393,8 @@ TEST(ImageDrive, AFullDiskFailsTheSaveInMtoolsWordsAndKeepsTheOriginal)
     std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
     ASSERT_TRUE(drive);
     EXPECT_FALSE(Replace(*drive, Edited));
-    EXPECT_EQ(Describe(LastFileError()), "The temporary file could not be written: Disk full");
+    EXPECT_EQ(Describe(LastFileError()), "The temporary file could not be written: the file system in the disk image "
+                                         "is full.\r\nmcopy said: \"Disk full\"");
     EXPECT_EQ(Out("mtype -i " + image + " ::/MSDOS.SYS"), Win95Msdos);
     EXPECT_EQ(Out("mdir -a -b -i " + image + " ::/ | grep -c VRNL"), "0\n");
     EXPECT_TRUE(FsckClean(image, 0));
@@ -611,15 +613,101 @@ TEST(ImageDrive, SavesKilledAtRandomMomentsLeaveACleanImageWithTheOldOrTheNewFil
                 copiesLeft, repaired);
 }
 
-TEST(ImageDrive, AQcow2ImageWithoutTheDaemonSaysWhatToInstall)
+// Each tool failure as the user reads it: the cause in their words, the tool's own words
+// on the line below. Stand-ins on PATH say exactly what the real tools say there (mtools,
+// qemu-storage-daemon and libfuse), then fail.
+TEST(ImageDrive, EachToolFailureNamesItsCauseAndKeepsTheToolsWords)
 {
+    const std::string daemonSaid = "qemu-storage-daemon said: \"";
+    const std::string blockdev = R"(qemu-storage-daemon: --blockdev {"driver":"qcow2","node-name":"disk","file":"file",)"
+                                 R"("read-only":false}: )";
+    const std::string hostFull = "plain_io: No space left on device\nbuffer_flush: short write\nbuffer_flush: write: No "
+                                 "space left on device\nplain_io: No space left on device\nbuffer_flush: short write\n"
+                                 "plain_io: No space left on device\nbuffer_flush: short write\nerror in fat_write: "
+                                 "No space left on device\n";
+    const struct {
+        const char* what;
+        const char* standIn;  // "": none
+        std::string says;     // on its standard error
+        bool otherTools;      // the real tools stay on PATH
+        bool qcow2;
+        std::string reads;    // at the start, or from a save when it starts with "The configuration"
+    } cases[] = {
+        {"damaged qcow2 header", "qemu-storage-daemon", blockdev + "Unsupported qcow2 version 4294967295\n", false, true,
+         "The disk image could not be opened: QEMU cannot read it as a qcow2 image; it may be damaged.\r\n" + daemonSaid
+             + "Unsupported qcow2 version 4294967295\""},
+        {"missing backing file", "qemu-storage-daemon",
+         blockdev + "Could not open backing file: Could not open '/vm/base.img': No such file or directory\n", false, true,
+         "The disk image could not be opened: its backing file could not be opened.\r\n" + daemonSaid
+             + "Could not open backing file: Could not open '/vm/base.img': No such file or directory\""},
+        {"held by an emulator", "qemu-storage-daemon",
+         blockdev + "Failed to get \"write\" lock\nIs another process using the image [/vm/win95.qcow2]?\n", false, true,
+         "The disk image is in use: another program, such as a running emulator, has it open.\r\n" + daemonSaid
+             + "Failed to get \"write\" lock Is another process using the image [/vm/win95.qcow2]?\""},
+        {"a name that is not UTF-8", "qemu-storage-daemon",
+         "qemu-storage-daemon: --blockdev {\"driver\":\"file\",\"node-name\":\"file\",\"filename\":\"/vm/D\xE9mo.qcow2\","
+         "\"read-only\":false}: JSON parse error, invalid UTF-8 sequence in string\n",
+         false, true,
+         "The disk image could not be opened: its name is not valid UTF-8, which qemu-storage-daemon cannot take: rename "
+         "the image.\r\n" + daemonSaid + "JSON parse error, invalid UTF-8 sequence in string\""},
+        {"fusermount3 missing", "qemu-storage-daemon",
+         "fuse: failed to exec fusermount3: No such file or directory\nqemu-storage-daemon: --export {\"type\":\"fuse\","
+         "\"id\":\"disk\"}: Failed to mount FUSE session to export\n",
+         false, true,
+         "The disk image could not be used: fusermount3 is not installed (Debian package fuse3).\r\n" + daemonSaid
+             + "fuse: failed to exec fusermount3: No such file or directory qemu-storage-daemon: Failed to mount FUSE "
+               "session to export\""},
+        {"no qemu-storage-daemon", "", "", false, true,
+         "The disk image could not be used: qemu-storage-daemon is not installed (Debian package qemu-system-common)."},
+        {"no mtools", "", "", false, false,
+         "The disk image could not be used: minfo is not installed (Debian package mtools)."},
+        {"mshowfat failing", "mshowfat", "mshowfat: Cannot initialize '::'\n", true, false,
+         "The disk image could not be used: mshowfat failed (exit status 1).\r\nmshowfat said: \"Cannot initialize '::'\""},
+        {"no heads", "minfo", "The devil is in the details: zero number of heads or sectors\n", true, false,
+         "No usable FAT file system was found in the disk image: its boot sector gives no number of heads or of sectors "
+         "per track.\r\nminfo said: \"The devil is in the details: zero number of heads or sectors\""},
+        {"no boot sector", "minfo", "init :: non DOS media\nCould not open drive ::\n", true, false,
+         "No usable FAT file system was found in the disk image: no FAT boot sector is where the file system should "
+         "begin.\r\nminfo said: \"init :: non DOS media Could not open drive ::\""},
+        {"the host's disk full", "mcopy", hostFull, true, false,
+         "The configuration was not written to C:\\msdos.sys.\r\nThe temporary file could not be written: the disk that "
+         "holds the disk image is full.\r\nmcopy said: \"plain_io: No space left on device buffer_flush: short write "
+         "buffer_flush: write: No space left on device plain_io: No space left on device buffer_flush: short write "
+         "plain_io: No space left on device...\""},
+    };
     TempDrive scratch('I');
-    const std::string image = Qcow2(scratch.dir());
-    ScopedEnv path("PATH", scratch.dir());
-    ScopedEnv mapped("VARNELLO_DRIVE_C", image);
-    EXPECT_FALSE(FileExists("C:\\msdos.sys"));
-    EXPECT_EQ(LastFileError().step, FileStep::ImageTool);
-    EXPECT_NE(WhyFileNotFound("C:\\msdos.sys").find("qemu-system-common and fuse3"), std::string::npos);
+    const std::string toolPath = std::getenv("PATH");
+    const bool fuse = access("/dev/fuse", R_OK | W_OK) == 0;
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dir = scratch.dir() + "/" + std::to_string(++row);
+        const std::string tools = dir + "/tools";
+        ASSERT_TRUE(Sh("mkdir -p " + tools));
+        std::string image = dir + "/disk.qcow2";
+        if (c.qcow2)
+            Write(image, std::string("QFI\xFB\0\0\0\3", 8) + std::string(65528, '\0'));
+        else
+            image = Floppy(dir);
+        if (*c.standIn) {
+            if (c.qcow2 && !fuse) {
+                std::printf("skipped \"%s\": FUSE cannot be used here\n", c.what);
+                continue;
+            }
+            Write(dir + "/says", c.says);
+            const std::string standIn = tools + "/" + c.standIn;
+            Write(standIn, "#!/bin/sh\n/bin/cat " + dir + "/says >&2\nexit 1\n");
+            ASSERT_EQ(chmod(standIn.c_str(), 0755), 0);
+        }
+        ScopedEnv path("PATH", c.otherTools ? tools + ":" + toolPath : tools);
+        ScopedEnv mapped("VARNELLO_DRIVE_C", image);
+        if (c.reads.starts_with("The configuration")) {
+            EXPECT_EQ(WriteBootOptions(BootOptions{}, "C:\\"), c.reads);
+        } else {
+            EXPECT_FALSE(FileExists("C:\\msdos.sys"));
+            EXPECT_EQ(WhyFileNotFound("C:\\msdos.sys"), c.reads);
+        }
+    }
 }
 
 TEST(ImageDrive, TheExportDaemonEndsWhenVarnelloIsKilled)
@@ -673,7 +761,7 @@ TEST(ImageDrive, StartUpReadsAreAnsweredFromOneReadingOfTheImage)
     EXPECT_TRUE(loadAll());
 }
 
-TEST(ToolRun, FailuresReachTheUserInTheToolsOwnWordsAndNothingHangs)
+TEST(ToolRun, FailuresSayWhatWentWrongAndKeepTheToolsOwnWordsAndNothingHangs)
 {
     const struct {
         std::vector<std::string> argv;
@@ -682,9 +770,11 @@ TEST(ToolRun, FailuresReachTheUserInTheToolsOwnWordsAndNothingHangs)
         int code;
         std::string output;
         std::string message;
+        std::string said = "";
     } cases[] = {
         {{"cat"}, "from stdin", true, 0, "from stdin", ""},
-        {{"sh", "-c", "echo 'mcopy: Disk full' >&2; exit 1"}, "", false, EIO, "", "mcopy: Disk full"},
+        {{"sh", "-c", "printf 'sh: one\\n\\ttwo\\n' >&2; exit 1"}, "", false, EIO, "", "sh failed (exit status 1)",
+         "sh said: \"one two\""},
         {{"sh", "-c", "exit 3"}, "", false, EIO, "", "sh failed (exit status 3)"},
         {{"varnello-no-such-tool"}, "", false, ENOENT, "", "varnello-no-such-tool is not installed"},
         {{"sleep", "5"}, "", false, ETIMEDOUT, "", "sleep did not finish within 0.3 seconds"},
@@ -696,5 +786,6 @@ TEST(ToolRun, FailuresReachTheUserInTheToolsOwnWordsAndNothingHangs)
         EXPECT_EQ(result.code, c.code) << c.argv[0];
         EXPECT_EQ(result.output, c.output) << c.argv[0];
         EXPECT_EQ(result.message, c.message) << c.argv[0];
+        EXPECT_EQ(result.said, c.said) << c.argv[0];
     }
 }

@@ -242,9 +242,9 @@ TEST_F(LoadingTest, AnUnreadableFileIsReportedBeforeTheDefaultsShow)
         bool linkOut;  // moved out of the drive, a link in its place
         const char* reason;
     } cases[] = {
-        {";" + std::string(16 << 20, 'x') + "\r\n", 0644, false, "The file could not be read: File too large"},
-        {"", 0600, false, "The file could not be read: Permission denied"},
-        {"", 0644, true, "The file is a link that leads out of the drive's directory"},
+        {";" + std::string(16 << 20, 'x') + "\r\n", 0644, false, "The file could not be read: File too large."},
+        {"", 0600, false, "The file could not be read: Permission denied."},
+        {"", 0644, true, "The file is a link that leads out of the drive's directory."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
@@ -263,7 +263,7 @@ TEST_F(LoadingTest, AnUnreadableFileIsReportedBeforeTheDefaultsShow)
         }
         ASSERT_TRUE(window);
         ASSERT_EQ(boxes.shown.size(), 1u);
-        EXPECT_EQ(boxes.shown[0].text, QStringLiteral("C:\\msdos.sys could not be read.\r\n%1.\r\nThe values shown are "
+        EXPECT_EQ(boxes.shown[0].text, QStringLiteral("C:\\msdos.sys could not be read.\r\n%1\r\nThe values shown are "
                                                       "the Windows 95 defaults, not those of the file.")
                                            .arg(QString::fromLatin1(c.reason)));
         EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Exclamation);

@@ -294,7 +294,7 @@ TEST(ProfileWrite, AFailedReplaceIsReportedAndChangesNothing)
     EXPECT_EQ(LastFileError().step, FileStep::CreateTemporary);
     EXPECT_EQ(LastFileError().code, EACCES);
     EXPECT_EQ(Describe(LastFileError()),
-              "A temporary file could not be created beside the file: Permission denied");
+              "A temporary file could not be created beside the file: Permission denied.");
     EXPECT_EQ(drive.read("msdos.sys"), "[Options]\r\nA=1\r\n");
     EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
 }

@@ -33,7 +33,7 @@ const char* StepPhrase(FileStep step)
     case FileStep::OpenImage: return "The disk image could not be opened";
     case FileStep::ImageNotUnderstood: return "No usable FAT file system was found in the disk image";
     case FileStep::ImageInUse: return "The disk image is in use";
-    case FileStep::ImageTool: return "A program needed for disk images is missing or failed";
+    case FileStep::ImageTool: return "The disk image could not be used";
     }
     return "The file operation failed";
 }
@@ -45,14 +45,14 @@ FileError LastFileError()
     return lastError;
 }
 
-void SetLastFileError(FileStep step, int code, std::string detail)
+void SetLastFileError(FileStep step, int code, std::string detail, std::string said)
 {
-    lastError = FileError(step, code, std::move(detail));
+    lastError = FileError(step, code, std::move(detail), std::move(said));
 }
 
-bool RecordFailure(FileStep step, int code, std::string detail)
+bool RecordFailure(FileStep step, int code, std::string detail, std::string said)
 {
-    SetLastFileError(step, code, std::move(detail));
+    SetLastFileError(step, code, std::move(detail), std::move(said));
     return false;
 }
 
@@ -64,12 +64,15 @@ void ClearLastFileError()
 std::string Describe(const FileError& error)
 {
     if (error.step == FileStep::None && error.code == 0)
-        return "No error";
-    std::string sentence = StepPhrase(error.step);
+        return "No error.";
+    std::string text = StepPhrase(error.step);
     if (error.code != 0 || !error.detail.empty()) {
-        if (!sentence.empty())
-            sentence += ": ";
-        sentence += error.detail.empty() ? std::strerror(error.code) : error.detail;
+        if (!text.empty())
+            text += ": ";
+        text += error.detail.empty() ? std::strerror(error.code) : error.detail;
     }
-    return sentence;
+    text += ".";
+    if (!error.said.empty())
+        text += "\r\n" + error.said;
+    return text;
 }

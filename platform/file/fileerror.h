@@ -30,23 +30,25 @@ enum class FileStep {
 };
 
 struct FileError {
-    FileError(FileStep step = FileStep::None, int code = 0, std::string detail = {})
-        : step(step), code(code), detail(std::move(detail)) {}
+    FileError(FileStep step = FileStep::None, int code = 0, std::string detail = {}, std::string said = {})
+        : step(step), code(code), detail(std::move(detail)), said(std::move(said)) {}
 
     FileStep step;
     int code;            // errno value
-    std::string detail;  // what an external tool said, read instead of the errno text
+    std::string detail;  // why, in the user's words, read instead of the errno text
+    std::string said;    // an external tool's own words, as ToolSaid (toolrun.h) gives them
 };
 
 FileError LastFileError();
-void SetLastFileError(FileStep step, int code, std::string detail = {});
+void SetLastFileError(FileStep step, int code, std::string detail = {}, std::string said = {});
 void ClearLastFileError();
 
 // How every operation of the file layer fails: records that step failed with code (errno
-// unless given; detail, an external tool's words) and returns false.
-bool RecordFailure(FileStep step, int code = errno, std::string detail = {});
+// unless given), detail and said as in FileError, and returns false.
+bool RecordFailure(FileStep step, int code = errno, std::string detail = {}, std::string said = {});
 
-// One readable sentence for a message box, without a final full stop: what failed and
-// why, e.g. "The temporary file could not be written: No space left on device"; an
-// external tool's own words, when there are some, stand in for the errno text.
+// The text for a message box: what failed and why as one sentence with its full stop
+// ("The temporary file could not be written: No space left on device."), the detail
+// standing in for the errno text; then an external tool's own words, when there are
+// some, on a line of their own.
 std::string Describe(const FileError& error);

@@ -55,10 +55,33 @@ std::string TemporaryNameFor(std::string_view name)
     return temporary;
 }
 
-// Records a tool's failure, in its own words, as the failure of step.
+// What mtools says when it meets these causes, and each cause in the user's words. A full
+// file system also shows "No space left on device", so the host's own comes last.
+constexpr struct {
+    std::string_view words;
+    int code;
+    const char* cause;
+} mtoolsCauses[] = {
+    {"Disk full", ENOSPC, "the file system in the disk image is full"},
+    {"No free cluster", ENOSPC, "the file system in the disk image is full"},
+    {"No directory slots", ENOSPC, "the root directory of the disk image's file system has no free entry"},
+    {"No space left on device", ENOSPC, "the disk that holds the disk image is full"},
+    {"zero number of heads or sectors", EINVAL, "its boot sector gives no number of heads or of sectors per track"},
+    {"non DOS media", EINVAL, "no FAT boot sector is where the file system should begin"},
+};
+
+// Records a tool's failure as the failure of step, with the cause its words name and
+// those words as the detail. A tool that could not give its verdict (not installed, not
+// started, stopped) is the failure, whatever step needed it.
 bool ToolFailure(FileStep step, const ToolResult& result)
 {
-    return RecordFailure(step, result.code, result.message);
+    if (result.code != EIO)
+        return RecordFailure(FileStep::ImageTool, result.code, result.message);
+    for (const auto& known : mtoolsCauses) {
+        if (result.said.find(known.words) != std::string::npos)
+            return RecordFailure(step, known.code, known.cause, result.said);
+    }
+    return RecordFailure(step, result.code, result.message, result.said);
 }
 
 // The number after label at the start of a line of text ("sector size: 512 bytes").
@@ -243,6 +266,8 @@ bool ImageDrive::Refresh(int lockFd, bool force)
     if (!entries.empty()) {
         constexpr std::string_view noClusters = " Root directory or empty file";
         ToolResult chains = Mtools("mshowfat", {"::/", "::/*"}, lockFd);
+        if (!chains.ok)  // the chains are unknown, not damaged
+            return ToolFailure(FileStep::ImageTool, chains);
         std::vector<Run> runs;
         for (std::string_view line : Lines(chains.output)) {
             size_t chain = line.find(" <");  // '<' cannot be part of a FAT name
@@ -256,7 +281,7 @@ bool ImageDrive::Refresh(int lockFd, bool force)
             for (size_t i = 0; i < entries.size(); ++i) {
                 if (entries[i].name == name) {
                     owner = i;
-                    entries[i].sound = chains.ok;
+                    entries[i].sound = true;
                 }
             }
             AddRuns(line.substr(chain), owner, runs);
@@ -356,7 +381,10 @@ std::optional<uint32_t> ImageDrive::ReadAttributes(const std::string& entryName,
     ToolResult shown = Mtools("mattrib", {"::/" + entryName}, lockFd);
     size_t name = shown.output.find("::/");
     if (!shown.ok || name == std::string::npos) {
-        RecordFailure(FileStep::Attributes, shown.ok ? EIO : shown.code, shown.message);
+        if (shown.ok)
+            RecordFailure(FileStep::Attributes, EIO, "mattrib did not list the file");
+        else
+            ToolFailure(FileStep::Attributes, shown);
         return std::nullopt;
     }
     uint32_t attributes = 0;
@@ -545,6 +573,6 @@ std::optional<ImageFile> ImageFileFor(std::string_view dosPath)
     }
     const Opened& drive = found->second;
     if (!drive.drive)
-        RecordFailure(drive.error.step, drive.error.code, drive.error.detail);
+        RecordFailure(drive.error.step, drive.error.code, drive.error.detail, drive.error.said);
     return ImageFile{drive.drive.get(), parsed->name};
 }

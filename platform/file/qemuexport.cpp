@@ -162,21 +162,35 @@ std::string ReadAll(int fd)
     std::string text(4096, '\0');
     ssize_t got = pread(fd, text.data(), text.size(), 0);
     text.resize(got > 0 ? size_t(got) : 0);
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    while (!text.empty() && text.back() == ' ')
-        text.pop_back();
     return text;
 }
 
-// Records why the daemon did not come up, from what it wrote.
-void RecordStartFailure(const std::string& said)
+// Records why the daemon did not come up, from the words QEMU wrote (log) while it opened
+// the image through driver. Its errors repeat the option that failed ("--blockdev {...}: "),
+// which the user need not read.
+void RecordStartFailure(const std::string& log, std::string_view driver)
 {
-    if (said.find("lock") != std::string::npos)
-        RecordFailure(FileStep::ImageInUse, EBUSY, "another program, such as a running emulator, has it open");
+    const auto has = [&](std::string_view words) { return log.find(words) != std::string::npos; };
+    std::string words = log;
+    const size_t echo = words.find(": --");
+    const size_t echoEnd = echo == std::string::npos ? echo : words.find("}: ", echo);
+    if (echoEnd != std::string::npos)
+        words.erase(echo + 2, echoEnd + 3 - (echo + 2));
+    const std::string said = ToolSaid("qemu-storage-daemon", words);
+    if (has("Failed to get") && has(" lock"))
+        RecordFailure(FileStep::ImageInUse, EBUSY, "another program, such as a running emulator, has it open", said);
+    else if (has("failed to exec fusermount3"))
+        RecordFailure(FileStep::ImageTool, ENOENT, NotInstalled("fusermount3"), said);
+    else if (has("JSON parse error"))
+        RecordFailure(FileStep::OpenImage, EILSEQ,
+                      "its name is not valid UTF-8, which qemu-storage-daemon cannot take: rename the image", said);
+    else if (has("Could not open backing file"))
+        RecordFailure(FileStep::OpenImage, ENOENT, "its backing file could not be opened", said);
+    else if (has("--blockdev {\"driver\":" + JsonString(driver)))
+        RecordFailure(FileStep::OpenImage, EINVAL,
+                      "QEMU cannot read it as a " + std::string(driver) + " image; it may be damaged", said);
     else
-        RecordFailure(FileStep::ImageTool, EIO,
-                      "qemu-storage-daemon could not show the image as a raw disk"
-                          + (said.empty() ? std::string() : " (" + said + ")"));
+        RecordFailure(FileStep::ImageTool, EIO, "qemu-storage-daemon could not show the image as a raw disk", said);
 }
 
 }  // namespace
@@ -186,8 +200,7 @@ std::unique_ptr<QemuExport> QemuExport::Start(const std::string& image, std::str
     WatchPlan plan;
     plan.daemon = FindProgram("qemu-storage-daemon");
     if (plan.daemon.empty()) {
-        RecordFailure(FileStep::ImageTool, ENOENT,
-                      "qemu-storage-daemon is not installed (Debian packages qemu-system-common and fuse3)");
+        RecordFailure(FileStep::ImageTool, ENOENT, NotInstalled("qemu-storage-daemon"));
         return nullptr;
     }
     if (access("/dev/fuse", R_OK | W_OK) != 0) {
@@ -259,9 +272,13 @@ std::unique_ptr<QemuExport> QemuExport::Start(const std::string& image, std::str
             close(keepAlive[1]);  // the watcher stops the daemon and cleans up
             if (!gone)
                 WaitForEnd(watcher, stopLimit);
-            std::string said = gone ? ReadAll(logReader) : "it did not start within 10 seconds";
+            const std::string log = ReadAll(logReader);
             close(logReader);
-            RecordStartFailure(said);
+            if (gone)
+                RecordStartFailure(log, driver);
+            else
+                RecordFailure(FileStep::ImageTool, ETIMEDOUT, "qemu-storage-daemon did not start within 10 seconds",
+                              ToolSaid("qemu-storage-daemon", log));
             return nullptr;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

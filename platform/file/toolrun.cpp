@@ -28,7 +28,7 @@ constexpr const char* toolSettings[] = {
     "MTOOLS_SKIP_CHECK=0",        "MTOOLS_NO_VFAT=0", "MTOOLS_LOWER_CASE=0", "MTOOLS_FAT_COMPATIBILITY=1",
     "MTOOLS_NAME_NUMERIC_TAIL=1", "LC_ALL=C.UTF-8",
 };
-constexpr size_t messageLimit = 400;
+constexpr size_t saidLimit = 200;  // characters of a tool's words kept for a message box
 
 // Our environment without the variables toolSettings replaces, then toolSettings.
 std::vector<std::string> ToolEnvironment()
@@ -83,18 +83,6 @@ std::string ReadMemoryFile(int fd, size_t limit)
     std::string text(std::min(SizeOf(fd), limit), '\0');
     ssize_t got = pread(fd, text.data(), text.size(), 0);
     text.resize(got > 0 ? size_t(got) : 0);
-    return text;
-}
-
-// The tool's standard error as one line: its lines joined, shortened for a message box.
-std::string OneLine(std::string text)
-{
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    std::replace(text.begin(), text.end(), '\r', ' ');
-    size_t end = text.find_last_not_of(' ');
-    text.erase(end == std::string::npos ? 0 : end + 1);
-    if (text.size() > messageLimit)
-        text = text.substr(0, messageLimit) + "...";
     return text;
 }
 
@@ -153,6 +141,46 @@ std::string FindProgram(std::string_view program)
     return "";
 }
 
+std::string NotInstalled(std::string_view program)
+{
+    constexpr std::string_view mtools[] = {"minfo", "mdir", "mshowfat", "mtype", "mcopy", "mattrib", "mren", "mdel"};
+    constexpr std::pair<std::string_view, std::string_view> others[] = {{"qemu-storage-daemon", "qemu-system-common"},
+                                                                       {"fusermount3", "fuse3"}};
+    std::string_view package;
+    if (std::find(std::begin(mtools), std::end(mtools), program) != std::end(mtools))
+        package = "mtools";
+    for (const auto& [name, debian] : others) {
+        if (name == program)
+            package = debian;
+    }
+    std::string text = std::string(program) + " is not installed";
+    return package.empty() ? text : text + " (Debian package " + std::string(package) + ")";
+}
+
+std::string ToolSaid(std::string_view tool, std::string_view words)
+{
+    std::string line;
+    for (char c : words) {
+        const bool blank = c == ' ' || c == '\n' || c == '\r' || c == '\t';
+        if (!blank)
+            line += c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    if (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    if (line.empty())
+        return "";
+    const std::string ownName = std::string(tool) + ": ";
+    if (line.starts_with(ownName))
+        line.erase(0, ownName.size());
+    if (line.size() > saidLimit) {
+        const size_t lastWord = line.rfind(' ', saidLimit);
+        line = line.substr(0, lastWord == std::string::npos ? saidLimit : lastWord) + "...";
+    }
+    return std::string(tool) + " said: \"" + line + "\"";
+}
+
 ToolResult RunTool(const std::vector<std::string>& argv, std::string_view input, std::span<const int> keepOpen,
                    ToolLimits limits)
 {
@@ -161,7 +189,7 @@ ToolResult RunTool(const std::vector<std::string>& argv, std::string_view input,
     // enter instead of the tool's absence.
     const std::string program = FindProgram(tool);
     if (program.empty())
-        return Failed(ENOENT, tool + " is not installed");
+        return Failed(ENOENT, NotInstalled(tool));
     int in = MemoryFile(input);
     int out = MemoryFile({});
     int err = MemoryFile({});
@@ -220,7 +248,7 @@ ToolResult RunTool(const std::vector<std::string>& argv, std::string_view input,
     }
     ToolResult result;
     result.output = ReadMemoryFile(out, limits.output + 1);
-    std::string complaint = OneLine(ReadMemoryFile(err, 64 * 1024));
+    const std::string said = ToolSaid(tool, ReadMemoryFile(err, 64 * 1024));
     closeAll();
 
     if (result.output.size() > limits.output)
@@ -234,11 +262,9 @@ ToolResult RunTool(const std::vector<std::string>& argv, std::string_view input,
         result.ok = true;
         return result;
     }
-    if (complaint.empty()) {
-        complaint = WIFEXITED(status) ? tool + " failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")"
-                                      : tool + " was ended by signal " + std::to_string(WTERMSIG(status));
-    }
     result.code = EIO;
-    result.message = std::move(complaint);
+    result.message = WIFEXITED(status) ? tool + " failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")"
+                                       : tool + " was ended by signal " + std::to_string(WTERMSIG(status));
+    result.said = said;
     return result;
 }

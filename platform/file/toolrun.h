@@ -16,9 +16,10 @@ struct ToolLimits {
 
 struct ToolResult {
     bool ok = false;      // ran to its end and exited with status 0
-    int code = 0;         // when not ok: ENOENT (not installed), ETIMEDOUT, EFBIG, EIO
+    int code = 0;         // when not ok: ENOENT (not installed), ETIMEDOUT, EFBIG, EIO (it failed)
     std::string output;   // standard output
-    std::string message;  // when not ok: what the user reads, the tool's own words if any
+    std::string message;  // when not ok: what went wrong, in the user's words ("mcopy failed (exit status 1)")
+    std::string said;     // when not ok: its standard error as a detail line (ToolSaid), or ""
 };
 
 // Runs argv[0] (found on PATH) with input on its standard input. The tool runs in a session
@@ -31,3 +32,11 @@ ToolResult RunTool(const std::vector<std::string>& argv, std::string_view input 
 
 // The full path of program on PATH, or "" when it is not installed.
 std::string FindProgram(std::string_view program);
+
+// "minfo is not installed (Debian package mtools)": the program and the package that has it.
+std::string NotInstalled(std::string_view program);
+
+// What a tool wrote, as the detail line a message shows below the cause: one line, without
+// the tool's own name in front, shortened; "" when it wrote nothing.
+// ('mcopy said: "Disk full"')
+std::string ToolSaid(std::string_view tool, std::string_view words);
