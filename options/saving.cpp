@@ -20,7 +20,7 @@ struct WriteFailure {
     Stage stage;
     FileError error;
     const char* key = nullptr;  // WriteKey only
-    int keysWritten = 0;        // keys, in writing order, written before the failure
+    int keysWritten = 0;        // keys whose new value was written before the failure
 };
 
 std::optional<WriteFailure> WriteKeys(const BootOptions& options, const std::string& fileName)
@@ -36,9 +36,10 @@ std::optional<WriteFailure> WriteKeys(const BootOptions& options, const std::str
     for (int index : WritingOrder) {
         const OptionKey& option = ReadingOrder[index];
         const std::string value = option.flag ? ValueText(options.*option.flag) : ValueText(options.*option.number);
-        if (!WriteExistingProfileString(OptionsSection, option.key, value.c_str(), fileName.c_str()))
+        bool changed = false;
+        if (!WriteExistingProfileString(OptionsSection, option.key, value.c_str(), fileName.c_str(), &changed))
             return WriteFailure{Stage::WriteKey, LastFileError(), option.key, written};
-        ++written;
+        written += changed;
     }
     return std::nullopt;
 }
@@ -58,9 +59,9 @@ std::string NotWrittenText(const WriteFailure& failure, const std::string& file)
     case Stage::WriteKey:
         if (failure.keysWritten == 0)
             return "The configuration was not written to " + file + ".\r\n" + reason;
-        return "The configuration was not written to " + file + ": writing the key " + failure.key + " failed after "
-               + std::to_string(failure.keysWritten) + " of the " + std::to_string(WritingOrder.size())
-               + " keys.\r\n" + reason;
+        return "The configuration was only partly written to " + file + ": writing the key " + failure.key
+               + " failed when " + std::to_string(failure.keysWritten) + " of the "
+               + std::to_string(WritingOrder.size()) + " keys had been written.\r\n" + reason;
     }
     return {};
 }
@@ -74,10 +75,11 @@ std::optional<std::string> WriteBootOptions(const BootOptions& options, const st
     if (!failure)
         return std::nullopt;
     std::string text = NotWrittenText(*failure, file);
-    // Never create the file just to give it attributes, nor touch one that was refused.
-    if (failure->stage != WriteFailure::Stage::Refused && FileExists(file.c_str())
-        && !SetFileAttributesA(file.c_str(), BootFileAttributes))
-        text += "\r\n" + file + " could not be made read-only, hidden and system again.";
+    // A file that was refused was not touched.
+    if (failure->stage != WriteFailure::Stage::Refused) {
+        if (const auto unprotected = ProtectBootFile(bootPath))
+            text += "\r\n" + *unprotected;
+    }
     return text;
 }
 

@@ -150,7 +150,8 @@ TEST_F(SaveFaults, AttributesThatCannotBeSetAgainAreReported)
     FailAtomicStepForTesting(FileStep::Rename, EIO);
     FailAttributeChangeForTesting(2, EIO);
     EXPECT_TRUE(SaveWithYes());
-    ExpectFailureShown("could not be made read-only, hidden and system again");
+    ExpectFailureShown("could not be made read-only, hidden and system again.\r\nThe file attributes could not be "
+                       "read or changed: Input/output error.");
     EXPECT_TRUE(boxes.shown[1].text.contains(QStringLiteral("configuration was not written")));
     EXPECT_EQ(file(), Msdos);
     EXPECT_EQ(GetFileAttributesA(MsdosSys), 0u);  // cleared for the write, and could not be set again

@@ -42,7 +42,7 @@ bool ReadProfileFile(const char* fileName, std::string& bytes)
 }
 
 int WriteProfileString(const char* section, const char* key, const char* value, const char* fileName,
-                       MissingFile missing)
+                       MissingFile missing, bool* changed = nullptr)
 {
     if (!section || !key || !value || !fileName || !IsWritableProfileEntry(section, key, value)) {
         RecordFailure(FileStep::None, EINVAL);
@@ -50,6 +50,8 @@ int WriteProfileString(const char* section, const char* key, const char* value, 
     }
     return RewriteFile(fileName, missing, [&](std::string_view current, std::string& updated) {
         updated = WithProfileValue(current, section, key, value);
+        if (changed)  // the last call decides: the file may be read again
+            *changed = updated != current;
         // A file the reader would refuse is not written either.
         return updated.size() <= MaxFileSize || RecordFailure(FileStep::WriteTemporary, EFBIG);
     });
@@ -77,7 +79,7 @@ int WritePrivateProfileStringA(const char* section, const char* key, const char*
 }
 
 int WriteExistingProfileString(const char* section, const char* key, const char* value,
-                               const char* fileName)
+                               const char* fileName, bool* changed)
 {
-    return WriteProfileString(section, key, value, fileName, MissingFile::Fail);
+    return WriteProfileString(section, key, value, fileName, MissingFile::Fail, changed);
 }

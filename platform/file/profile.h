@@ -20,6 +20,7 @@ int WritePrivateProfileStringA(const char* section, const char* key, const char*
                                const char* fileName);
 
 // The same, but only ever replaces an existing file: a missing one is a failure
-// (FileStep::Inspect, ENOENT), and nothing is created.
+// (FileStep::Inspect, ENOENT), and nothing is created. On success, *changed (when given)
+// tells whether the file's bytes changed: a key that already held value is not written.
 int WriteExistingProfileString(const char* section, const char* key, const char* value,
-                               const char* fileName);
+                               const char* fileName, bool* changed = nullptr);
