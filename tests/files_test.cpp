@@ -8,10 +8,15 @@
 #include "tempdrive.h"
 
 #include <csignal>
+#include <cstddef>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -34,6 +39,19 @@ std::string DosAttribute(const std::string& path)
     char value[64];
     ssize_t size = getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value);
     return size < 0 ? "(none)" : std::string(value, size_t(size));
+}
+
+// Makes every later fgetxattr of this process fail with EIO, as a failing disk would.
+bool FailExtendedAttributeReads()
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fgetxattr, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 }  // namespace
@@ -131,22 +149,27 @@ TEST(FileAttributes, AChangeThatFailsPartWayIsUndone)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to hand the file to another user";
     // Nobody may write root's 0666 file, so it may store the extended attribute, but it
-    // may not change the permission bits: what it stored must go back.
+    // may not change the permission bits: what it stored must go back. A stored set that
+    // cannot be read could not be put back, so then nothing may change at all.
     TempDrive drive('C');
     chmod(drive.dir().c_str(), 0755);
     drive.write("msdos.sys", "x");
     const std::string path = drive.hostPath("msdos.sys");
     chmod(path.c_str(), 0666);
     ASSERT_EQ(setxattr(path.c_str(), "user.DOSATTRIB", "0x20", 4, 0), 0);
-    {
-        AsUser nobody(NobodyId);
-        ASSERT_TRUE(nobody.active());
-        EXPECT_FALSE(SetFileAttributesA("C:\\msdos.sys", 7));
-        EXPECT_EQ(LastFileError().step, FileStep::Attributes);
-        EXPECT_EQ(LastFileError().code, EPERM);
+    for (const bool unreadable : {false, true}) {
+        SCOPED_TRACE(unreadable ? "the stored set cannot be read" : "the stored set is read");
+        const ChildResult result = RunInChild([&] {
+            if (unreadable && !FailExtendedAttributeReads())
+                return false;
+            AsUser nobody(NobodyId);
+            return nobody.active() && !SetFileAttributesA("C:\\msdos.sys", 7)
+                   && LastFileError().step == FileStep::Attributes && LastFileError().code == (unreadable ? EIO : EPERM);
+        });
+        EXPECT_EQ(result, ChildResult::Passed);
+        EXPECT_EQ(DosAttribute(path), "0x20");
+        EXPECT_EQ(ModeOf(path), 0666u);
     }
-    EXPECT_EQ(DosAttribute(path), "0x20");
-    EXPECT_EQ(ModeOf(path), 0666u);
 }
 
 TEST(FileAttributes, ForeignAttributeValuesCarryNothing)

@@ -147,13 +147,18 @@ bool SetFileAttributesA(const char* path, uint32_t attributes)
     mode_t original = status.st_mode & 07777;
     mode_t writable = ModeWithReadOnly(original, false);
     mode_t wanted = ModeWithReadOnly(original, attributes & FILE_ATTRIBUTE_READONLY);
+    // A failure leaves the set as it was: each step done is undone, so what is there
+    // must be known before anything changes.
     const std::optional<std::string> stored = StoredDosAttribute(fd.get());
+    if (!stored && errno != ENODATA && errno != ENOTSUP)
+        return RecordFailure(FileStep::Attributes);
     if (!ChangeMode(fd.get(), original, writable))
         return RecordFailure(FileStep::Attributes);
-    if (!WriteDosAttribute(fd.get(), attributes) || !ChangeMode(fd.get(), writable, wanted)) {
-        // Undo what was done, so that a failure leaves the set as it was.
+    const bool written = WriteDosAttribute(fd.get(), attributes);
+    if (!written || !ChangeMode(fd.get(), writable, wanted)) {
         RecordFailure(FileStep::Attributes);
-        StoreDosAttribute(fd.get(), stored);
+        if (written)
+            StoreDosAttribute(fd.get(), stored);
         ChangeMode(fd.get(), writable, original);
         return false;
     }
