@@ -177,7 +177,7 @@ void RecordStartFailure(const std::string& log, std::string_view driver)
     if (echoEnd != std::string::npos)
         words.erase(echo + 2, echoEnd + 3 - (echo + 2));
     const std::string said = ToolSaid("qemu-storage-daemon", words);
-    if (has("Failed to get") && has(" lock"))
+    if (has("Is another process using the image") || (has("Failed to get") && has(" lock")))
         RecordFailure(FileStep::ImageInUse, EBUSY, "another program, such as a running emulator, has it open", said);
     else if (has("failed to exec fusermount3"))
         RecordFailure(FileStep::ImageTool, ENOENT, NotInstalled("fusermount3"), said);
