@@ -593,8 +593,8 @@ leaving_from_a_field() {
 # ---------------------------------------------------------------------------------------
 splash_window() {
     # The splash window is painted before the drive is looked at and msdos.sys is read (the
-    # first opening in the drive's directory is held back here for two seconds; files there
-    # are opened relative to it), and only one is ever made.
+    # first opening in the drive's directory is held back here for eight seconds, time for a
+    # busy machine to draw; files there are opened relative to it), and only one is ever made.
     drive=$(new_drive splash)
     xev -root -event substructure >"$work/xev.log" 2>&1 &
     local xev=$!
@@ -603,9 +603,14 @@ splash_window() {
     # LeakSanitizer cannot work under ptrace; a sanitizer build is checked for leaks elsewhere.
     wrap=(env "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
           strace -f -qq -o /dev/null -P "$drive" -e trace=openat
-          -e inject=openat:delay_enter=2000000:when=1)
+          -e inject=openat:delay_enter=8000000:when=1)
     start_program "$drive"
     wrap=()
+    # strace ignores SIGTERM: should this scenario fail, the program is stopped first, and
+    # strace ends with it.
+    traced() { read -r traced_pid _ < <(cat /proc/"$app_pid"/task/*/children 2>/dev/null); [ -n "$traced_pid" ]; }
+    wait_until traced || fail "strace did not start the program"
+    started=("$traced_pid" "${started[@]}")
     splash_shown() {
         splash=$(xdotool search --onlyvisible --class '^Varnello$' 2>/dev/null | while read -r id; do
             geometry_of "$id" && [ "${WIDTH}x${HEIGHT}" = "282x105" ] && echo "$id"; done | head -n 1)
@@ -613,11 +618,14 @@ splash_window() {
     }
     wait_until splash_shown || fail "no splash window appeared"
     expect_centred "$splash" "splash window"
-    sleep 0.5
-    colours "$X" "$Y" "$WIDTH" "$HEIGHT" >"$work/splash-colours"
+    # Painted, product name included, while the load is held back.
+    splash_painted() {
+        colours "$X" "$Y" "$WIDTH" "$HEIGHT" >"$work/splash-colours"
+        [ "$(count_of '#C0C0C0' <"$work/splash-colours")" -ge 15000 ] \
+            && [ "$(count_of '#0000C0' <"$work/splash-colours")" -ge 100 ]
+    }
+    wait_until splash_painted || fail "the splash window is not painted with the product name during the load"
     step "splash colours: $(sort -k2 -n -r "$work/splash-colours" | head -n 4 | tr '\n' ' ')"
-    [ "$(count_of '#C0C0C0' <"$work/splash-colours")" -ge 15000 ] || fail "the splash window is not painted during the load"
-    [ "$(count_of '#0000C0' <"$work/splash-colours")" -ge 100 ] || fail "the splash window does not show the product name"
     expect_main_window
     is_visible "$splash" && fail "the splash window is still shown"
     leave_with_no
