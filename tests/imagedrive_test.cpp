@@ -70,6 +70,25 @@ std::string Pattern(size_t size, unsigned seed)
     return bytes;
 }
 
+std::string LittleEndian(uint32_t value, size_t bytes)
+{
+    std::string text;
+    for (size_t i = 0; i < bytes; ++i)
+        text += char(value >> (8 * i));
+    return text;
+}
+
+// Writes bytes into the file at path, offset bytes after the first place where marker is
+// (after its start, for an empty marker).
+void Poke(const std::string& path, std::string_view marker, size_t offset, std::string_view bytes)
+{
+    const size_t at = Bytes(path).find(marker);
+    ASSERT_NE(at, std::string::npos);
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(std::streamoff(at + offset));
+    file.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
 const std::string Win95Msdos = [] {
     std::string text = "[Paths]\r\nWinDir=C:\\WINDOWS\r\nWinBootDir=C:\\WINDOWS\r\nHostWinBootDrv=C\r\n\r\n"
                        "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nDoubleBuffer=1\r\nLogo=1\r\n;\r\n";
@@ -177,6 +196,14 @@ std::string Qcow2(const std::string& dir)
     return image;
 }
 
+// A qcow2 that keeps its changes over a raw floppy, its backing file.
+std::string Qcow2OverFloppy(const std::string& dir)
+{
+    const std::string image = dir + "/overlay.qcow2";
+    EXPECT_TRUE(Sh("qemu-img create -f qcow2 -F raw -b " + Floppy(dir) + " " + image));
+    return image;
+}
+
 bool FuseUsable()
 {
     return access("/dev/fuse", R_OK | W_OK) == 0 && Sh("command -v qemu-storage-daemon");
@@ -194,6 +221,7 @@ struct Layout {
     std::string (*build)(const std::string& dir);
     uint64_t offset;
     bool exported;  // through qemu-storage-daemon
+    const char* backing = nullptr;  // a file of dir that is only ever read
 };
 
 const Layout Layouts[] = {
@@ -202,6 +230,7 @@ const Layout Layouts[] = {
     {"Fat32Lba", Fat32Lba, 2048 * 512, false},
     {"FixedVhd", FixedVhd, 0, false},
     {"Qcow2", Qcow2, SecondPartition, true},
+    {"Qcow2OverABackingFile", Qcow2OverFloppy, 0, true, "floppy.img"},
 };
 
 class ImageRoundTrip : public testing::TestWithParam<Layout> {};
@@ -215,6 +244,7 @@ TEST_P(ImageRoundTrip, ContentsAndAttributesRoundTripAndEveryOtherByteStays)
         GTEST_SKIP() << "FUSE cannot be used here (/dev/fuse not accessible or qemu-storage-daemon missing)";
     TempDrive scratch('I');
     const std::string image = layout.build(scratch.dir());
+    const std::string backing = layout.backing ? Bytes(scratch.hostPath(layout.backing)) : "";
     ScopedEnv mapped("VARNELLO_DRIVE_C", image);
     for (const char* name : {"msdos.sys", "MSDOS.SYS", "MsDos.Sys", "io.sys", "Command.com"})
         EXPECT_TRUE(FileExists((std::string("C:\\") + name).c_str())) << name;
@@ -240,6 +270,9 @@ TEST_P(ImageRoundTrip, ContentsAndAttributesRoundTripAndEveryOtherByteStays)
     EXPECT_EQ(Out("mattrib" + i + "::/MSDOS.SYS"), "     SHR     ::/MSDOS.SYS\n");
     EXPECT_EQ(Out("mdir -a -b" + i + "::/MSDOS.SYS"), "::/MSDOS.SYS\n");  // upper case, no long name added
     EXPECT_EQ(Out("mdir -a -b" + i + "::/ | sort"), "::/COMMAND.COM\n::/IO.SYS\n::/MSDOS.SYS\n");
+    if (layout.backing) {
+        EXPECT_TRUE(Bytes(scratch.hostPath(layout.backing)) == backing) << "the backing file was written";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ImageRoundTrip, testing::ValuesIn(Layouts),
@@ -300,7 +333,7 @@ TEST(ImageDrive, OnlyRegularFilesAreFoundInAnyCaseAndWithAnyAttributes)
     Write(scratch.hostPath("empty"), "");
     ASSERT_TRUE(Sh("mkfs.fat -C " + image + " 1440 && mcopy" + i + scratch.hostPath("empty") + " ::/EMPTY.SYS && mcopy"
                    + i + scratch.hostPath("x") + " ::/IO.DOS && mcopy" + i
-                   + scratch.hostPath("x") + " ::/msdos.dos && mattrib" + i + "+r +h +s ::/IO.DOS && mmd" + i
+                   + scratch.hostPath("x") + " ::/Msdos.Dos && mattrib" + i + "+r +h +s ::/IO.DOS && mmd" + i
                    + "::/COMMAND.DOS && mlabel" + i + "'::MSDOS   SYS'"));
     ScopedEnv mapped("VARNELLO_DRIVE_C", image);
     const struct {
@@ -320,10 +353,11 @@ TEST(ImageDrive, OnlyRegularFilesAreFoundInAnyCaseAndWithAnyAttributes)
     EXPECT_EQ(LastFileError().code, EISDIR);
     EXPECT_FALSE(WritePrivateProfileStringA("Options", "Key", "1", "C:\\msdos.sys")) << "never creates a file";
     EXPECT_EQ(LastFileError().code, ENOENT);
-    EXPECT_EQ(Out("mdir -a -b" + i + "::/ | sort"), "::/COMMAND.DOS/\n::/EMPTY.SYS\n::/IO.DOS\n::/msdos.dos\n");
+    EXPECT_TRUE(WriteExistingProfileString("Options", "Key", "1", "C:\\msdos.dos")) << "keeps its long name";
+    EXPECT_EQ(Out("mdir -a -b" + i + "::/ | sort"), "::/COMMAND.DOS/\n::/EMPTY.SYS\n::/IO.DOS\n::/Msdos.Dos\n");
 }
 
-TEST(ImageDrive, BadImagesAreNoBootDriveAndStayUnchanged)
+TEST(ImageDrive, HostileImagesAreRefusedWithTheReasonAndStayUnchanged)
 {
     TempDrive scratch('I');
     const std::string dir = scratch.dir();
@@ -359,26 +393,101 @@ TEST(ImageDrive, BadImagesAreNoBootDriveAndStayUnchanged)
         EXPECT_TRUE(Sh("mkfs.fat -C " + image + " 1440 && mmd -i " + image + " ::/MSDOS.SYS"));
         return image;
     };
+    // Windows 95 reads MSDOS.SYS by its 8.3 name, but mtools reaches MSDOS~1.SYS too when
+    // its long name is msdos.sys (made as Msdos.Sys-1, the tail poked away).
+    auto longNameTwin = [](const std::string& d) {
+        std::string image = Floppy(d);
+        EXPECT_TRUE(Sh("mcopy -D a -i " + image + " " + d + "/io.in ::/Msdos.Sys"));
+        Poke(image, std::string("S\0y\0s\0-\0" "1\0", 10), 6, std::string("\0\0\xFF\xFF", 4));
+        return image;
+    };
+    auto twoShortNames = [](const std::string& d) {
+        std::string image = Floppy(d);
+        EXPECT_TRUE(Sh("mcopy -i " + image + " " + d + "/io.in ::/MSDOS.SYX"));
+        Poke(image, "MSDOS   SYX", 10, "S");
+        return image;
+    };
+    // Partition 1 ends at sector 65536, its file system claims 120000 sectors.
+    auto beyondItsPartition = [](const std::string& d) {
+        std::string image = d + "/beyond.img";
+        EXPECT_TRUE(Sh("truncate -s 64M " + image + " && printf 'start=2048, size=63488, type=6, bootable\\n"
+                       "start=65536, type=83\\n' | sfdisk -q " + image + " && mkfs.fat -F 16 --offset 2048 " + image
+                       + " 60000"));
+        Fill(d, image + "@@" + std::to_string(2048 * 512));
+        return image;
+    };
+    auto overlapping = [](const std::string& d) {  // partition 1 grown into partition 2, the active one
+        std::string image = TwoPartitions(d);
+        Poke(image, "", 446 + 12, LittleEndian(40000, 4));
+        return image;
+    };
+    auto hugeFat = [](const std::string& d) {
+        std::string image = Floppy(d);
+        Poke(image, "", 22, LittleEndian(3000, 2));  // sectors per FAT
+        return image;
+    };
+    auto msdosEntry = [](size_t field, std::string bytes) {  // poked into msdos.sys's directory entry
+        return [=](const std::string& d) {
+            std::string image = Floppy(d);
+            Poke(image, "MSDOS   SYS", field, bytes);
+            return image;
+        };
+    };
+    auto externalData = [](const std::string& d) {  // holds the floppy as its raw data
+        std::string image = d + "/data.qcow2";
+        EXPECT_TRUE(Sh("qemu-img create -f qcow2 -o data_file=" + d + "/data.raw,data_file_raw=on " + image
+                       + " 1440K && mv " + Floppy(d) + " " + d + "/data.raw"));
+        return image;
+    };
+    auto vmdkDescriptor = [](const std::string& d) {
+        std::string image = d + "/flat.vmdk";
+        EXPECT_TRUE(Sh("qemu-img create -f vmdk -o subformat=monolithicFlat " + image + " 1440K && mv " + Floppy(d)
+                       + " " + d + "/flat-flat.vmdk"));
+        return image;
+    };
+    constexpr size_t startCluster = 26;
+    constexpr size_t fileSize = 28;
+    const char* const twin = "another entry of the root directory answers to the name MSDOS.SYS too";
+    const char* const damaged = "The file could not be read: its size in the directory (";
+    const char* const otherFiles = "Varnello does not write into this kind of disk image: it keeps its data in "
+                                   "other files";
     const struct {
         const char* what;
         std::function<std::string(const std::string&)> build;
-    } cases[] = {{"truncated", truncated},       {"random bytes", randomBytes},
-                 {"partition outside", partitionOutside}, {"FAT loop", loopingFat},
-                 {"msdos.sys is a directory", directory}};
+        const char* reason;
+        bool found = false;  // msdos.sys exists, but cannot be read
+    } cases[] = {{"truncated", truncated, "beyond the end of the image"},
+                 {"random bytes", randomBytes, "No usable FAT file system"},
+                 {"partition outside", partitionOutside, "partition 1 is empty or reaches beyond the end of the image"},
+                 {"FAT loop", loopingFat, "its clusters loop or are shared"},
+                 {"msdos.sys is a directory", directory, "Is a directory"},
+                 {"a long name is msdos.sys too", longNameTwin, twin},
+                 {"two 8.3 names MSDOS.SYS", twoShortNames, twin},
+                 {"beyond its partition", beyondItsPartition, "reaches beyond the end of its partition"},
+                 {"overlapping partitions", overlapping, "partition 2 overlaps partition 1"},
+                 {"FATs larger than the file system", hugeFat, "FATs and root directory are larger"},
+                 {"start cluster 0 with a size", msdosEntry(startCluster, LittleEndian(0, 2)), damaged, true},
+                 {"size beyond its chain", msdosEntry(fileSize, LittleEndian(9000, 4)), damaged, true},
+                 {"chain beyond its size", msdosEntry(fileSize, LittleEndian(100, 4)), damaged, true},
+                 {"qcow2 with an external data file", externalData, otherFiles},
+                 {"VMDK descriptor", vmdkDescriptor, otherFiles}};
     char letter = 'J';  // a drive each: a drive is opened once per process
     for (const auto& c : cases) {
         const std::string image = c.build(dir);
-        const std::string before = Bytes(image);
+        const std::string before = Out("md5sum " + dir + "/*");
         ScopedEnv mapped(std::string("VARNELLO_DRIVE_") + letter, image);
         const std::string path = std::string(1, letter++) + ":\\msdos.sys";
-        EXPECT_FALSE(FileExists(path.c_str())) << c.what;
-        EXPECT_NE(WhyFileNotFound(path.c_str()), "") << c.what;
+        EXPECT_EQ(FileExists(path.c_str()), c.found) << c.what;
+        EXPECT_EQ(WhyFileNotFound(path.c_str()).empty(), c.found) << c.what;
         EXPECT_EQ(GetPrivateProfileIntA("Options", "BootGUI", 5, path.c_str()), 5u) << c.what;
-        EXPECT_NE(LastFileError().step, FileStep::None) << c.what;
+        const std::string reason = Describe(LastFileError());
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << c.what << ": " << reason;
         EXPECT_FALSE(CheckReplaceable(path)) << c.what;
         EXPECT_FALSE(WriteExistingProfileString("Options", "BootGUI", "0", path.c_str())) << c.what;
-        EXPECT_FALSE(SetFileAttributesA(path.c_str(), 0)) << c.what;
-        EXPECT_TRUE(Bytes(image) == before) << c.what;
+        if (!c.found) {
+            EXPECT_FALSE(SetFileAttributesA(path.c_str(), 0)) << c.what;
+        }
+        EXPECT_EQ(Out("md5sum " + dir + "/*"), before) << c.what;
         std::remove(image.c_str());
     }
 }
@@ -563,6 +672,39 @@ TEST(ImageDrive, AnImageTradedUnderItsNameDuringAWriteIsNeverWrittenThrough)
     EXPECT_NE(Describe(LastFileError()).find("no longer a regular file"), std::string::npos) << Describe(LastFileError());
 }
 
+// Between loading and saving, a raw image is cut short, and a qcow2 that an export shows
+// is traded under its name for another one: neither image is written.
+TEST(ImageDrive, AnImageCutShortOrTradedAfterLoadingIsNeverWritten)
+{
+    TempDrive scratch('I');
+    const std::string image = Floppy(scratch.dir());
+    std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
+    ASSERT_TRUE(drive && drive->read("msdos.sys")) << Describe(LastFileError());
+    ASSERT_TRUE(Sh("truncate -s 600K " + image));
+    const std::string cut = Bytes(image);
+    EXPECT_FALSE(Replace(*drive, Edited));
+    EXPECT_EQ(Describe(LastFileError()),
+              "The disk image is no longer the one Varnello opened: its size changed from 1474560 to 614400 bytes");
+    EXPECT_TRUE(Bytes(image) == cut);
+
+    if (!FuseUsable())
+        GTEST_SKIP() << "FUSE cannot be used here (/dev/fuse not accessible or qemu-storage-daemon missing)";
+    const std::string loaded = scratch.hostPath("vm.qcow2");
+    const std::string other = scratch.hostPath("other.qcow2");
+    std::remove(image.c_str());
+    ASSERT_TRUE(Sh("qemu-img convert -O qcow2 " + Floppy(scratch.dir()) + " " + loaded + " && cp " + loaded + " "
+                   + other));
+    drive = ImageDrive::Open(loaded);
+    ASSERT_TRUE(drive && drive->read("msdos.sys")) << Describe(LastFileError());
+    ASSERT_TRUE(Sh("mv " + loaded + " " + loaded + ".was && mv " + other + " " + loaded));
+    const std::string before = Out("md5sum " + scratch.dir() + "/*.qcow2*");
+    EXPECT_FALSE(Replace(*drive, Edited));
+    EXPECT_EQ(Describe(LastFileError()), "The disk image is no longer the one Varnello opened: its name no longer "
+                                         "leads to the file that was opened");
+    EXPECT_FALSE(drive->exists("msdos.sys"));
+    EXPECT_EQ(Out("md5sum " + scratch.dir() + "/*.qcow2*"), before);
+}
+
 TEST(ImageDrive, SavesKilledAtRandomMomentsLeaveACleanImageWithTheOldOrTheNewFile)
 {
     TempDrive scratch('I');
@@ -739,6 +881,31 @@ TEST(ImageDrive, TheExportDaemonEndsWhenVarnelloIsKilled)
     EXPECT_TRUE(Sh("qemu-img info " + image)) << "the image is still locked";
     close(ready[0]);
     close(ready[1]);
+}
+
+TEST(ImageDrive, AKilledExportDaemonLeavesNoMountNorFolderAndIsNamed)
+{
+    if (!FuseUsable())
+        GTEST_SKIP() << "FUSE cannot be used here (/dev/fuse not accessible or qemu-storage-daemon missing)";
+    TempDrive scratch('I');
+    const std::string image = Qcow2(scratch.dir());
+    ScopedEnv runtime("XDG_RUNTIME_DIR", scratch.dir());  // so that the export is told apart
+    std::unique_ptr<ImageDrive> drive = ImageDrive::Open(image);
+    ASSERT_TRUE(drive && drive->exists("msdos.sys")) << Describe(LastFileError());
+    const std::string exports = "ls -d " + scratch.dir() + "/varnello-image-* 2>/dev/null | wc -l; grep -c "
+                                + scratch.dir() + "/varnello-image- /proc/mounts";
+    ASSERT_EQ(Out(exports), "1\n1\n");
+    const pid_t daemon = std::atoi(Out("pgrep -f 'qemu-storage-daemon .*" + image + "'").c_str());
+    ASSERT_GT(daemon, 0);
+    ASSERT_EQ(kill(daemon, SIGKILL), 0);
+    for (auto deadline = Clock::now() + std::chrono::seconds(20); Out(exports) != "0\n0\n" && Clock::now() < deadline;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(Out(exports), "0\n0\n");
+    EXPECT_FALSE(drive->exists("msdos.sys"));
+    EXPECT_EQ(Describe(LastFileError()), "The disk image could not be used: qemu-storage-daemon, "
+                                         "which showed the disk image to Varnello, has ended; start Varnello again");
+    EXPECT_FALSE(Replace(*drive, Edited));
+    EXPECT_EQ(LastFileError().code, ENOTCONN);
 }
 
 TEST(ImageDrive, StartUpReadsAreAnsweredFromOneReadingOfTheImage)

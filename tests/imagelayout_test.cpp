@@ -44,32 +44,41 @@ TEST(ImageLayout, TheFatPartitionFollowsTheRules)
 {
     std::string bootCode = Mbr({});
     bootCode[446] = 'T';  // a FAT boot sector's code where a table would be
-    const std::optional<uint64_t> none;
+    const std::optional<FatArea> none;
+    auto sectors = [](uint64_t start, uint64_t count) { return FatArea{start * SectorSize, count * SectorSize}; };
+    const FatArea wholeDisk{0, Disk};
     const struct {
         const char* what;
         std::string sector0;
         int partition;
-        std::optional<uint64_t> offset;
+        std::optional<FatArea> area;
     } cases[] = {
-        {"floppy: no table", std::string(SectorSize, 'x'), 0, 0},
-        {"boot code is no table", bootCode, 0, 0},
-        {"no FAT partition", Mbr({{0x80, 0x83, 63, 1000}}), 0, 0},
-        {"active FAT16 second", Mbr({{0, 0x06, 63, 1000}, {0x80, 0x06, 2048, 5000}}), 0, 2048 * SectorSize},
+        {"floppy: no table", std::string(SectorSize, 'x'), 0, wholeDisk},
+        {"boot code is no table", bootCode, 0, wholeDisk},
+        {"no FAT partition", Mbr({{0x80, 0x83, 63, 1000}}), 0, wholeDisk},
+        {"active FAT16 second", Mbr({{0, 0x06, 63, 1000}, {0x80, 0x06, 2048, 5000}}), 0, sectors(2048, 5000)},
         {"no active: first FAT", Mbr({{0, 0x07, 63, 1000}, {0, 0x0C, 2048, 5000}, {0, 0x0E, 9000, 10}}), 0,
-         2048 * SectorSize},
-        {"active NTFS is passed over", Mbr({{0x80, 0x07, 63, 1000}, {0, 0x0B, 2048, 5000}}), 0, 2048 * SectorSize},
-        {"FAT12 counts", Mbr({{0, 0x83, 63, 10}, {0x80, 0x01, 100, 10}}), 0, 100 * SectorSize},
-        {"FAT16 LBA counts", Mbr({{0, 0x0E, 100, 10}}), 0, 100 * SectorSize},
+         sectors(2048, 5000)},
+        {"active NTFS is passed over", Mbr({{0x80, 0x07, 63, 1000}, {0, 0x0B, 2048, 5000}}), 0, sectors(2048, 5000)},
+        {"FAT12 counts", Mbr({{0, 0x83, 63, 10}, {0x80, 0x01, 100, 10}}), 0, sectors(100, 10)},
+        {"FAT16 LBA counts", Mbr({{0, 0x0E, 100, 10}}), 0, sectors(100, 10)},
         {"beyond the disk", Mbr({{0x80, 0x06, 99990, 20}}), 0, none},
         {"starting past the end", Mbr({{0x80, 0x0C, 4000000, 20}}), 0, none},
-        {"named partition, any type", Mbr({{0x80, 0x06, 63, 10}, {0, 0x83, 200, 10}}), 2, 200 * SectorSize},
+        {"named partition, any type", Mbr({{0x80, 0x06, 63, 10}, {0, 0x83, 200, 10}}), 2, sectors(200, 10)},
         {"named partition is empty", Mbr({{0x80, 0x06, 63, 10}}), 3, none},
         {"named partition beyond the disk", Mbr({{0, 0x06, 99999, 10}}), 1, none},
         {"named partition without a table", std::string(SectorSize, 'x'), 1, none},
-        {"short first sector", "\x55\xAA", 0, 0},
+        {"short first sector", "\x55\xAA", 0, wholeDisk},
+        {"overlaps the next", Mbr({{0x80, 0x06, 63, 3000}, {0, 0x83, 2048, 5000}}), 0, none},
+        {"overlapped by an earlier one", Mbr({{0, 0x83, 63, 3000}, {0x80, 0x0C, 2048, 5000}}), 0, none},
+        {"touching is no overlap", Mbr({{0x80, 0x06, 63, 1985}, {0, 0x83, 2048, 5000}}), 0, sectors(63, 1985)},
+        {"an empty entry overlaps nothing", Mbr({{0x80, 0x06, 63, 3000}, {0, 0x00, 2048, 5000}}), 0, sectors(63, 3000)},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(FatOffset(c.sector0, Disk, c.partition), c.offset) << c.what;
+    for (const auto& c : cases) {
+        std::string why;
+        EXPECT_EQ(FindFatArea(c.sector0, Disk, c.partition, why), c.area) << c.what;
+        EXPECT_EQ(why.empty(), c.area.has_value()) << c.what << ": " << why;
+    }
 }
 
 TEST(ImageLayout, ContainerFormatsAndTheFixedVhdFooter)
@@ -87,6 +96,7 @@ TEST(ImageLayout, ContainerFormatsAndTheFixedVhdFooter)
     };
     for (const auto& h : heads)
         EXPECT_EQ(QemuDriverFor(h.head), h.driver) << h.head.substr(0, 8);
+
 
     std::string fixed = footer;
     fixed[63] = 2;

@@ -34,6 +34,8 @@ const char* StepPhrase(FileStep step)
     case FileStep::ImageNotUnderstood: return "No usable FAT file system was found in the disk image";
     case FileStep::ImageInUse: return "The disk image is in use";
     case FileStep::ImageTool: return "The disk image could not be used";
+    case FileStep::ImageReplaced: return "The disk image is no longer the one Varnello opened";
+    case FileStep::ImageRefused: return "Varnello does not write into this kind of disk image";
     }
     return "The file operation failed";
 }

@@ -27,6 +27,8 @@ enum class FileStep {
     ImageNotUnderstood,  // no usable FAT file system where the image should hold one
     ImageInUse,       // another program (an emulator) holds the image
     ImageTool,        // a program needed for disk images is missing or failed
+    ImageReplaced,    // since the drive was opened, its image's name leads to another file, or its size changed
+    ImageRefused,     // a disk image whose writes could reach other files
 };
 
 struct FileError {

@@ -123,6 +123,60 @@ void AddRuns(std::string_view chain, size_t owner, std::vector<Run>& runs)
     }
 }
 
+// The byte offset of the first byte of character number count (from 0) of UTF-8 text,
+// or npos when text is shorter.
+size_t CharacterOffset(std::string_view text, size_t count)
+{
+    for (size_t at = 0; at < text.size(); ++at) {
+        if ((uint8_t(text[at]) & 0xC0) != 0x80 && count-- == 0)
+            return at;
+    }
+    return std::string_view::npos;
+}
+
+std::string_view TrimmedEnd(std::string_view text)
+{
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+struct Listed {
+    std::string shortName;
+    std::string longName;
+    uint64_t size = 0;
+    bool directory = false;
+};
+
+// One entry of mdir's listing, "NAME     EXT       size yyyy-mm-dd  hh:mm  long name":
+// the 8.3 name in the first twelve characters (not bytes), "<DIR>" as a directory's size.
+// nullopt for the lines around the entries.
+std::optional<Listed> ParseListing(std::string_view line)
+{
+    const size_t nameEnd = CharacterOffset(line, 12);
+    if (nameEnd == std::string_view::npos)
+        return std::nullopt;
+    const size_t extension = CharacterOffset(line, 9);
+    Listed entry;
+    entry.shortName = TrimmedEnd(line.substr(0, CharacterOffset(line, 8)));
+    if (std::string_view ext = TrimmedEnd(line.substr(extension, nameEnd - extension)); !ext.empty())
+        entry.shortName += "." + std::string(ext);
+    std::string_view rest = line.substr(nameEnd);
+    std::string_view fields[3];  // size, date, time
+    for (std::string_view& field : fields) {
+        rest.remove_prefix(std::min(rest.size(), rest.find_first_not_of(' ')));
+        field = rest.substr(0, rest.find(' '));
+        rest.remove_prefix(field.size());
+    }
+    entry.directory = fields[0] == "<DIR>";
+    const bool digits = !fields[0].empty() && fields[0].find_first_not_of("0123456789") == std::string_view::npos;
+    if (entry.shortName.empty() || !(digits || entry.directory) || fields[1].size() != 10
+        || fields[2].find(':') == std::string_view::npos)
+        return std::nullopt;
+    entry.size = digits ? std::strtoull(std::string(fields[0]).c_str(), nullptr, 10) : 0;
+    if (rest.starts_with("  "))
+        entry.longName = rest.substr(2);
+    return entry;
+}
+
 std::string ReadSector(int fd, uint64_t offset)
 {
     std::string sector(SectorSize, '\0');
@@ -131,13 +185,25 @@ std::string ReadSector(int fd, uint64_t offset)
     return sector;
 }
 
+// The size of the regular file or block device open at fd, whose status is given.
+uint64_t DiskSize(int fd, const struct stat& status)
+{
+    uint64_t size = uint64_t(status.st_size);
+    if (S_ISBLK(status.st_mode) && ioctl(fd, BLKGETSIZE64, &size) != 0)
+        size = 0;
+    return size;
+}
+
 struct DiskEnds {
+    dev_t device = 0;
+    ino_t inode = 0;
     uint64_t size = 0;
     std::string head;  // first sector
     std::string tail;  // last sector
 };
 
-// The size and the first and last sectors of the regular file or block device at path.
+// The identity, the size and the first and last sectors of the regular file or block
+// device at path.
 std::optional<DiskEnds> ReadEnds(const std::string& path)
 {
     const Descriptor fd = OpenWithoutBlocking(AT_FDCWD, path.c_str(), Openable::DiskImage);
@@ -147,9 +213,9 @@ std::optional<DiskEnds> ReadEnds(const std::string& path)
         return std::nullopt;
     }
     DiskEnds ends;
-    ends.size = uint64_t(status.st_size);
-    if (S_ISBLK(status.st_mode) && ioctl(fd.get(), BLKGETSIZE64, &ends.size) != 0)
-        ends.size = 0;
+    ends.device = status.st_dev;
+    ends.inode = status.st_ino;
+    ends.size = DiskSize(fd.get(), status);
     ends.head = ReadSector(fd.get(), 0);
     ends.tail = ReadSector(fd.get(), ends.size > SectorSize ? ends.size - SectorSize : 0);
     return ends;
@@ -157,8 +223,10 @@ std::optional<DiskEnds> ReadEnds(const std::string& path)
 
 }  // namespace
 
-ImageDrive::ImageDrive(std::string path, std::unique_ptr<QemuExport> qemuExport, std::string toolPath, uint64_t offset)
-    : path_(std::move(path)), export_(std::move(qemuExport)), toolPath_(std::move(toolPath)), offset_(offset)
+ImageDrive::ImageDrive(std::string path, std::unique_ptr<QemuExport> qemuExport, std::string toolPath, uint64_t offset,
+                       Origin origin)
+    : path_(std::move(path)), export_(std::move(qemuExport)), toolPath_(std::move(toolPath)), offset_(offset),
+      origin_(origin)
 {
 }
 
@@ -171,36 +239,55 @@ std::unique_ptr<ImageDrive> ImageDrive::Open(const std::string& path, int partit
     std::optional<DiskEnds> ends = ReadEnds(path);
     if (!ends)
         return nullptr;
+    Origin origin{ends->device, ends->inode, ends->size};
     std::unique_ptr<QemuExport> exported;
     std::string toolPath = path;
     uint64_t size = RawDiskSize(ends->tail, ends->size);
     std::string_view driver = QemuDriverFor(ends->head);
+    if (KeepsDataInOtherFiles(ends->head)) {
+        RecordFailure(FileStep::ImageRefused, EINVAL,
+                      "it keeps its data in other files (a qcow2 external data file, or the extents a VMDK "
+                      "descriptor names), and a change would be written into them; qemu-img convert -O qcow2 "
+                      "makes a copy that holds all of its data");
+        return nullptr;
+    }
     if (!driver.empty()) {
+        // Backing files stay read-only: QEMU opens them so, and only the image is written.
         exported = QemuExport::Start(path, driver, access(path.c_str(), W_OK) == 0);
         if (!exported || !(ends = ReadEnds(exported->rawPath())))
             return nullptr;
         toolPath = exported->rawPath();
-        size = ends->size;
+        size = origin.diskSize = ends->size;
     }
 
-    std::optional<uint64_t> offset = FatOffset(ends->head, size, partition);
-    if (!offset) {
-        RecordFailure(FileStep::ImageNotUnderstood, EINVAL, "the partition is empty or reaches beyond the end of the image");
+    std::string why;
+    std::optional<FatArea> area = FindFatArea(ends->head, size, partition, why);
+    if (!area) {
+        RecordFailure(FileStep::ImageNotUnderstood, EINVAL, why);
         return nullptr;
     }
-    std::unique_ptr<ImageDrive> drive(new ImageDrive(path, std::move(exported), toolPath, *offset));
+    std::unique_ptr<ImageDrive> drive(new ImageDrive(path, std::move(exported), toolPath, area->offset, origin));
     // minfo tells whether mtools finds a FAT there, and how big it says it is.
     ToolResult info = drive->Mtools("minfo", {"::"}, -1);
-    uint64_t sector = NumberAfter(info.output, "sector size: ");
-    uint64_t sectors = NumberAfter(info.output, "small size: ");
-    if (sectors == 0)
-        sectors = NumberAfter(info.output, "big size: ");
+    auto number = [&](std::string_view label) { return NumberAfter(info.output, label); };
+    const uint64_t sector = number("sector size: ");
+    const uint64_t sectors = number("small size: ") ? number("small size: ") : number("big size: ");
+    const uint64_t fatSectors = number("sectors per fat: ") ? number("sectors per fat: ") : number("Big fatlen=");
+    // What comes before the clusters: reserved sectors, FATs and (but on FAT32) the root.
+    const uint64_t systemBytes = (number("reserved (boot) sectors: ") + number("fats: ") * fatSectors) * sector
+                                 + number("max available root directory slots: ") * 32;
+    drive->clusterBytes_ = number("cluster size: ") * sector;
     if (!info.ok)
         ToolFailure(FileStep::ImageNotUnderstood, info);
-    else if (sector == 0 || sectors == 0)
+    else if (sectors == 0 || drive->clusterBytes_ == 0)
         RecordFailure(FileStep::ImageNotUnderstood, EINVAL, "mtools did not tell the size of the file system");
-    else if (sector * sectors > size - *offset)
-        RecordFailure(FileStep::ImageNotUnderstood, EINVAL, "the file system reaches beyond the end of the image (truncated?)");
+    else if (sector * sectors > area->size)
+        RecordFailure(FileStep::ImageNotUnderstood, EINVAL,
+                      area->offset == 0 ? "the file system reaches beyond the end of the image (truncated?)"
+                                        : "the file system reaches beyond the end of its partition");
+    else if (systemBytes >= sector * sectors)
+        RecordFailure(FileStep::ImageNotUnderstood, EINVAL,
+                      "its FATs and root directory are larger than the file system");
     else
         return drive;
     return nullptr;
@@ -226,6 +313,43 @@ ToolResult ImageDrive::Mtools(const char* tool, std::vector<std::string> argumen
     return RunTool(argv, input, keepOpen, ToolLimits{.output = outputLimit});
 }
 
+// Locks the image the drive was opened on, and only while it still is.
+std::optional<ImageLock> ImageDrive::Lock(ImageLock::Mode mode)
+{
+    std::optional<ImageLock> lock;
+    if (!export_ || !export_->ended())
+        lock = ImageLock::Take(toolPath_, mode);
+    // A dead FUSE mount answers ENOTCONN until the watcher removes it, and then ENOENT.
+    const int code = lock ? 0 : LastFileError().code;
+    if (export_ && (export_->ended() || code == ENOTCONN || code == ENOENT)) {
+        RecordFailure(FileStep::ImageTool, ENOTCONN,
+                      "qemu-storage-daemon, which showed the disk image to Varnello, has ended; start Varnello again");
+        return std::nullopt;
+    }
+    if (!lock)
+        return std::nullopt;
+    const Origin now = OriginNow(lock->fd());
+    if (now != origin_) {
+        RecordFailure(FileStep::ImageReplaced, ESTALE,
+                      now.device == origin_.device && now.inode == origin_.inode
+                          ? "its size changed from " + std::to_string(origin_.diskSize) + " to "
+                                + std::to_string(now.diskSize) + " bytes"
+                          : "its name no longer leads to the file that was opened");
+        return std::nullopt;
+    }
+    return lock;
+}
+
+// The user's image is the locked file itself, or what an export shows.
+ImageDrive::Origin ImageDrive::OriginNow(int lockFd) const
+{
+    struct stat image {};
+    struct stat disk {};
+    if ((export_ ? stat(path_.c_str(), &image) : fstat(lockFd, &image)) != 0 || fstat(lockFd, &disk) != 0)
+        return {};
+    return {image.st_dev, image.st_ino, DiskSize(lockFd, disk)};
+}
+
 // An export's raw disk shows no changes, but its image does (and only our daemon may
 // write it); a raw image is the locked file itself, whatever its name leads to now.
 ImageDrive::Identity ImageDrive::CurrentIdentity(int lockFd) const
@@ -239,28 +363,25 @@ ImageDrive::Identity ImageDrive::CurrentIdentity(int lockFd) const
 
 // The root directory's entries, from mdir, with their cluster chains checked through
 // mshowfat: a cluster that shows up twice (a loop, or two files sharing it) makes every
-// entry holding it unsound. Kept while the image's identity stays the same.
+// entry holding it unsound, and a chain longer or shorter than the entry's size needs
+// makes it damaged. Kept while the image's identity stays the same.
 bool ImageDrive::Refresh(int lockFd, bool force)
 {
     Identity now = CurrentIdentity(lockFd);
     if (!force && entries_ && now == cachedFor_)
         return true;
     entries_.reset();
+    reached_.clear();
     contents_.clear();
     attributes_.clear();
 
-    ToolResult listing = Mtools("mdir", {"-a", "-f", "-b", "::/"}, lockFd);
+    ToolResult listing = Mtools("mdir", {"-a", "-f", "::/"}, lockFd);
     if (!listing.ok)
         return ToolFailure(FileStep::ImageNotUnderstood, listing);
     std::vector<Entry> entries;
     for (std::string_view line : Lines(listing.output)) {
-        if (!line.starts_with("::/") || line.size() <= 3)
-            continue;
-        line.remove_prefix(3);
-        bool directory = line.ends_with('/');
-        if (directory)
-            line.remove_suffix(1);
-        entries.push_back({std::string(line), directory, false});
+        if (std::optional<Listed> listed = ParseListing(line))
+            entries.push_back({listed->shortName, listed->longName, listed->size, listed->directory, false, false});
     }
 
     if (!entries.empty()) {
@@ -279,7 +400,8 @@ bool ImageDrive::Refresh(int lockFd, bool force)
             name.remove_prefix(3);
             size_t owner = entries.size();  // the root directory's own chain
             for (size_t i = 0; i < entries.size(); ++i) {
-                if (entries[i].name == name) {
+                // mshowfat names an entry as mdir -b does: by its long name, if any.
+                if ((entries[i].longName.empty() ? entries[i].shortName : entries[i].longName) == name) {
                     owner = i;
                     entries[i].sound = true;
                 }
@@ -294,16 +416,38 @@ bool ImageDrive::Refresh(int lockFd, bool force)
                     entries[run->owner].sound = false;
             }
         }
+        std::vector<uint64_t> clusters(entries.size() + 1);  // the last: the root directory's
+        for (const Run& run : runs)
+            clusters[run.owner] += run.last - run.first + 1;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const uint64_t needed = (entries[i].size + clusterBytes_ - 1) / clusterBytes_;
+            entries[i].sizeFitsChain = entries[i].directory || clusters[i] == needed;
+        }
     }
     entries_ = std::move(entries);
     cachedFor_ = now;
     return true;
 }
 
-bool ImageDrive::RefreshShared()
+// True when a tool run on name reaches just expected entries of the root directory, as
+// mtools matches names (by 8.3 or long name, in its own way of comparing them); otherwise
+// records the failure of step.
+bool ImageDrive::Reaches(const std::string& name, size_t expected, FileStep step, int lockFd)
 {
-    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Read);
-    return lock && Refresh(lock->fd(), false);
+    const std::string key = AsciiUppercase(name);
+    auto reached = reached_.find(key);
+    if (reached == reached_.end()) {
+        // mattrib shows one line for each entry it reaches, a directory's own included.
+        ToolResult shown = Mtools("mattrib", {"::/" + name}, lockFd);
+        if (!shown.ok && !(shown.output.empty() && shown.message.find("not found") != std::string::npos))
+            return ToolFailure(FileStep::ImageNotUnderstood, shown);
+        reached = reached_.emplace(key, Lines(shown.output).size()).first;
+    }
+    return reached->second == expected
+           || RecordFailure(step, EEXIST,
+                            "another entry of the root directory answers to the name " + key
+                                + " too (by its 8.3 or long name), and a change could reach it; check the file "
+                                  "system with fsck.fat and rename the other entry");
 }
 
 const ImageDrive::Entry* ImageDrive::Find(std::string_view name) const
@@ -311,13 +455,13 @@ const ImageDrive::Entry* ImageDrive::Find(std::string_view name) const
     if (!entries_)
         return nullptr;
     for (const Entry& entry : *entries_) {
-        if (EqualIgnoringAsciiCase(entry.name, name))
+        if (EqualIgnoringAsciiCase(entry.shortName, name))
             return &entry;
     }
     return nullptr;
 }
 
-const ImageDrive::Entry* ImageDrive::Usable(std::string_view name) const
+const ImageDrive::Entry* ImageDrive::Usable(std::string_view name, int lockFd)
 {
     const Entry* entry = Find(name);
     if (!entry)
@@ -326,30 +470,38 @@ const ImageDrive::Entry* ImageDrive::Usable(std::string_view name) const
         RecordFailure(FileStep::Inspect, EISDIR);
     else if (!entry->sound)
         RecordFailure(FileStep::Inspect, EIO, "the file system is damaged there (its clusters loop or are shared); fsck.fat can repair it");
-    else
+    else if (Reaches(entry->shortName, 1, FileStep::Inspect, lockFd))
         return entry;
     return nullptr;
 }
 
-const ImageDrive::Entry* ImageDrive::Lookup(std::string_view name)
+// Looks name up under a read lock, which it leaves in lock.
+const ImageDrive::Entry* ImageDrive::Lookup(std::string_view name, std::optional<ImageLock>& lock)
 {
     if (!IsPlainName(name)) {
         RecordFailure(FileStep::ResolvePath, EINVAL);
         return nullptr;
     }
-    if (!RefreshShared())
+    lock = Lock(ImageLock::Mode::Read);
+    if (!lock || !Refresh(lock->fd(), false))
         return nullptr;
     // Whatever a killed write left is dealt with before the file is looked at. Where that
     // cannot be done (no write permission), an original that is still there is good.
     const Entry* copy = Find(TemporaryNameFor(name));
-    if (copy && !copy->directory && !Repair(name) && !Find(name))
-        return nullptr;
-    return Usable(name);
+    if (copy && !copy->directory) {
+        lock.reset();
+        if (!Repair(name) && !Find(name))
+            return nullptr;
+        lock = Lock(ImageLock::Mode::Read);
+        if (!lock || !Refresh(lock->fd(), false))
+            return nullptr;
+    }
+    return Usable(name, lock->fd());
 }
 
 bool ImageDrive::Repair(std::string_view name)
 {
-    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Write);
+    std::optional<ImageLock> lock = Lock(ImageLock::Mode::Write);
     return lock && RepairLocked(name, lock->fd());
 }
 
@@ -363,10 +515,15 @@ bool ImageDrive::RepairLocked(std::string_view name, int lockFd)
     const Entry* copy = Find(TemporaryNameFor(name));
     if (!copy || copy->directory)
         return true;
-    if (!Find(name) && !copy->sound)
+    const std::string copyName = copy->shortName;
+    const std::string target = AsciiUppercase(name);
+    const bool original = Find(name) != nullptr;
+    if (!original && !copy->sound)
         return RecordFailure(FileStep::Rename, EIO, "the copy left by an interrupted save is damaged");
-    ToolResult repaired = Find(name) ? Mtools("mdel", {"::/" + copy->name}, lockFd)
-                                     : Mtools("mren", {"-D", "s", "::/" + copy->name, "::/" + AsciiUppercase(name)}, lockFd);
+    if (!Reaches(copyName, 1, FileStep::Rename, lockFd) || (!original && !Reaches(target, 0, FileStep::Rename, lockFd)))
+        return false;
+    ToolResult repaired = original ? Mtools("mdel", {"::/" + copyName}, lockFd)
+                                   : Mtools("mren", {"-D", "s", "::/" + copyName, "::/" + target}, lockFd);
     if (!repaired.ok)
         return ToolFailure(FileStep::Rename, repaired);
     if (fdatasync(lockFd) != 0)
@@ -407,39 +564,42 @@ bool ImageDrive::WriteAttributes(const std::string& entryName, uint32_t attribut
 
 bool ImageDrive::exists(std::string_view name)
 {
-    return Lookup(name) != nullptr;
+    std::optional<ImageLock> lock;
+    return Lookup(name, lock) != nullptr;
 }
 
-std::optional<std::string> ImageDrive::ReadContents(const std::string& entryName, int lockFd)
+std::optional<std::string> ImageDrive::ReadContents(const Entry& entry, int lockFd)
 {
-    if (auto cached = contents_.find(entryName); cached != contents_.end())
+    if (auto cached = contents_.find(entry.shortName); cached != contents_.end())
         return cached->second;
-    ToolResult typed = Mtools("mtype", {"::/" + entryName}, lockFd, {}, MaxFileSize);
+    ToolResult typed = Mtools("mtype", {"::/" + entry.shortName}, lockFd, {}, MaxFileSize);
     if (!typed.ok) {
         ToolFailure(FileStep::Read, typed);
         return std::nullopt;
     }
-    return contents_[entryName] = std::move(typed.output);
+    // mtype gives what the chain holds, whatever size the directory entry says.
+    if (!entry.sizeFitsChain || typed.output.size() != entry.size) {
+        RecordFailure(FileStep::Read, EIO,
+                      "its size in the directory (" + std::to_string(entry.size)
+                          + " bytes) does not match its clusters; the file system is damaged there, and fsck.fat "
+                            "can repair it");
+        return std::nullopt;
+    }
+    return contents_[entry.shortName] = std::move(typed.output);
 }
 
 std::optional<std::string> ImageDrive::read(std::string_view name)
 {
-    const Entry* entry = Lookup(name);
-    if (!entry)
-        return std::nullopt;
-    const std::string entryName = entry->name;
-    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Read);
-    return lock ? ReadContents(entryName, lock->fd()) : std::nullopt;
+    std::optional<ImageLock> lock;
+    const Entry* entry = Lookup(name, lock);
+    return entry ? ReadContents(*entry, lock->fd()) : std::nullopt;
 }
 
 uint32_t ImageDrive::attributes(std::string_view name)
 {
-    const Entry* entry = Lookup(name);
-    if (!entry)
-        return INVALID_FILE_ATTRIBUTES;
-    const std::string entryName = entry->name;
-    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Read);
-    std::optional<uint32_t> found = lock ? ReadAttributes(entryName, lock->fd()) : std::nullopt;
+    std::optional<ImageLock> lock;
+    const Entry* entry = Lookup(name, lock);
+    std::optional<uint32_t> found = entry ? ReadAttributes(entry->shortName, lock->fd()) : std::nullopt;
     return found ? *found : INVALID_FILE_ATTRIBUTES;
 }
 
@@ -447,13 +607,13 @@ bool ImageDrive::setAttributes(std::string_view name, uint32_t attributes)
 {
     if (!IsPlainName(name))
         return RecordFailure(FileStep::ResolvePath, EINVAL);
-    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Write);
+    std::optional<ImageLock> lock = Lock(ImageLock::Mode::Write);
     if (!lock || !RepairLocked(name, lock->fd()))
         return false;
-    const Entry* entry = Usable(name);
+    const Entry* entry = Usable(name, lock->fd());
     if (!entry)
         return false;
-    const std::string entryName = entry->name;
+    const std::string entryName = entry->shortName;
     attributes &= knownAttributes;
     if (!WriteAttributes(entryName, attributes, lock->fd()))
         return false;
@@ -467,23 +627,28 @@ bool ImageDrive::setAttributes(std::string_view name, uint32_t attributes)
 bool ImageDrive::checkReplaceable(std::string_view name)
 {
     // The very lock a write takes: it fails as the write would, and changes nothing.
-    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Write);
-    return lock && RepairLocked(name, lock->fd()) && Usable(name);
+    std::optional<ImageLock> lock = Lock(ImageLock::Mode::Write);
+    if (!lock || !RepairLocked(name, lock->fd()))
+        return false;
+    const Entry* entry = Usable(name, lock->fd());
+    return entry && ReadContents(*entry, lock->fd());
 }
 
 bool ImageDrive::rewrite(std::string_view name, const FileChange& change)
 {
     if (!IsPlainName(name))
         return RecordFailure(FileStep::ResolvePath, EINVAL);
-    std::optional<ImageLock> lock = ImageLock::Take(toolPath_, ImageLock::Mode::Write);
+    std::optional<ImageLock> lock = Lock(ImageLock::Mode::Write);
     if (!lock || !RepairLocked(name, lock->fd()))
         return false;
     const int fd = lock->fd();
-    const Entry* entry = Usable(name);
+    const Entry* entry = Usable(name, fd);
     if (!entry)
         return false;
-    const std::string target = entry->name;
-    const std::optional<std::string> current = ReadContents(target, fd);
+    const std::string target = entry->shortName;
+    // A long name that only spells the 8.3 name in other letter cases is kept.
+    const std::string newName = EqualIgnoringAsciiCase(entry->longName, target) ? entry->longName : target;
+    const std::optional<std::string> current = ReadContents(*entry, fd);
     std::string bytes;
     if (!current || !change(*current, bytes))
         return false;
@@ -491,9 +656,11 @@ bool ImageDrive::rewrite(std::string_view name, const FileChange& change)
         return true;
     if (bytes.size() > MaxFileSize)
         return RecordFailure(FileStep::WriteTemporary, EFBIG);
+    // Repairing removed any file copy; whatever else answers to the name would be
+    // written into or removed.
     const std::string temporary = TemporaryNameFor(name);
-    if (Find(temporary))  // a directory: repairing removed any file of that name
-        return RecordFailure(FileStep::CreateTemporary, EEXIST);
+    if (!Reaches(temporary, 0, FileStep::CreateTemporary, fd))
+        return false;
     std::optional<uint32_t> attributes = ReadAttributes(target, fd);
     if (!attributes)
         return false;
@@ -525,11 +692,17 @@ bool ImageDrive::rewrite(std::string_view name, const FileChange& change)
     ToolResult removed = Mtools("mdel", {"::/" + target}, fd);
     if (!removed.ok)
         return ToolFailure(FileStep::Rename, removed);
-    ToolResult renamed = Mtools("mren", {"-D", "s", "::/" + temporary, "::/" + target}, fd);
+    ToolResult renamed = Mtools("mren", {"-D", "s", "::/" + temporary, "::/" + newName}, fd);
     if (!renamed.ok)
         return ToolFailure(FileStep::Rename, renamed);
     if (fdatasync(fd) != 0)
         return RecordFailure(FileStep::FlushTemporary, errno);
+    for (Entry& kept : entries) {
+        if (kept.shortName == target) {
+            kept.size = bytes.size();
+            kept.sizeFitsChain = true;
+        }
+    }
     entries_ = std::move(entries);
     cachedFor_ = CurrentIdentity(fd);
     contents_[target] = std::move(bytes);

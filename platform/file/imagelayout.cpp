@@ -1,6 +1,7 @@
 #include "platform/file/imagelayout.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -60,10 +61,14 @@ bool IsFat(const Partition& partition)
     return false;
 }
 
-bool LiesWithin(const Partition& partition, uint64_t diskSize)
+bool InUse(const Partition& partition)
 {
-    return partition.type != 0 && partition.offset > 0 && partition.size > 0
-           && partition.offset + partition.size <= diskSize;
+    return partition.type != 0 && partition.size > 0;
+}
+
+bool Overlap(const Partition& a, const Partition& b)
+{
+    return a.offset < b.offset + b.size && b.offset < a.offset + a.size;
 }
 
 }  // namespace
@@ -83,6 +88,16 @@ std::string_view QemuDriverFor(std::string_view head)
     return "";
 }
 
+bool KeepsDataInOtherFiles(std::string_view head)
+{
+    // qcow2 version 3 and later: incompatible feature bit 2, in the last byte of the
+    // big-endian field at 72.
+    constexpr uint8_t externalDataFile = 0x04;
+    if (QemuDriverFor(head) == "qcow2")
+        return head.size() >= 80 && BigEndian32(head, 4) >= 3 && (uint8_t(head[79]) & externalDataFile) != 0;
+    return head.starts_with("# Disk DescriptorFile");
+}
+
 uint64_t RawDiskSize(std::string_view tail, uint64_t fileSize)
 {
     constexpr uint32_t fixedDisk = 2;
@@ -91,14 +106,16 @@ uint64_t RawDiskSize(std::string_view tail, uint64_t fileSize)
     return fileSize;
 }
 
-std::optional<uint64_t> FatOffset(std::string_view sector0, uint64_t diskSize, int partition)
+std::optional<FatArea> FindFatArea(std::string_view sector0, uint64_t diskSize, int partition, std::string& why)
 {
     std::optional<std::vector<Partition>> table = PrimaryPartitions(sector0);
     const Partition* chosen = nullptr;
     if (partition != 0) {
-        if (!table || partition < 1 || partition > 4)
+        if (!table || partition < 1 || partition > 4) {
+            why = "the image has no partition " + std::to_string(partition);
             return std::nullopt;
-        chosen = &(*table)[partition - 1];
+        }
+        chosen = &(*table)[size_t(partition - 1)];
     } else if (table) {
         for (const Partition& entry : *table) {
             if (IsFat(entry) && (!chosen || (entry.active && !chosen->active)))
@@ -106,8 +123,18 @@ std::optional<uint64_t> FatOffset(std::string_view sector0, uint64_t diskSize, i
         }
     }
     if (!chosen)
-        return 0;
-    if (!LiesWithin(*chosen, diskSize))
+        return FatArea{0, diskSize};
+    const size_t number = size_t(chosen - table->data()) + 1;
+    if (!InUse(*chosen) || chosen->offset == 0 || chosen->offset + chosen->size > diskSize) {
+        why = "partition " + std::to_string(number) + " is empty or reaches beyond the end of the image";
         return std::nullopt;
-    return chosen->offset;
+    }
+    for (const Partition& other : *table) {
+        if (&other != chosen && InUse(other) && Overlap(*chosen, other)) {
+            why = "partition " + std::to_string(number) + " overlaps partition "
+                  + std::to_string(size_t(&other - table->data()) + 1) + " (the partition table is damaged)";
+            return std::nullopt;
+        }
+    }
+    return FatArea{chosen->offset, chosen->size};
 }

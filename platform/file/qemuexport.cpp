@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -102,7 +103,23 @@ struct WatchPlan {
     std::string rawPath;
     std::string logPath;
     std::string directory;
+    std::vector<char*> unmount;  // fusermount3 -u -z rawPath; empty without fusermount3
 };
+
+// Unmounts the dead mount a killed daemon leaves, lazily: umount2 for root, else the
+// setuid fusermount3 that FUSE mounts of ordinary users need.
+void UnmountDead(const WatchPlan& plan)
+{
+    if (umount2(plan.rawPath.c_str(), MNT_DETACH) == 0 || plan.unmount.empty())
+        return;
+    pid_t unmounter = _Fork();
+    if (unmounter == 0) {
+        execve(plan.unmount[0], plan.unmount.data(), environ);
+        _exit(127);
+    }
+    if (unmounter > 0)
+        waitpid(unmounter, nullptr, 0);
+}
 
 // The watcher process: starts the daemon, waits for the end of file on keepAlive (or for
 // the daemon to end), stops the daemon and removes the directory. Never returns.
@@ -151,7 +168,10 @@ struct WatchPlan {
             waitpid(daemon, nullptr, 0);
         }
     }
-    unlink(plan.rawPath.c_str());
+    if (unlink(plan.rawPath.c_str()) != 0 && errno == EBUSY) {
+        UnmountDead(plan);
+        unlink(plan.rawPath.c_str());
+    }
     unlink(plan.logPath.c_str());
     rmdir(plan.directory.c_str());
     _exit(0);
@@ -251,6 +271,12 @@ std::unique_ptr<QemuExport> QemuExport::Start(const std::string& image, std::str
     for (std::string& argument : arguments)
         plan.argv.push_back(argument.data());
     plan.argv.push_back(nullptr);
+    std::vector<std::string> unmount = {FindProgram("fusermount3"), "-u", "-z", plan.rawPath};
+    if (!unmount[0].empty()) {
+        for (std::string& argument : unmount)
+            plan.unmount.push_back(argument.data());
+        plan.unmount.push_back(nullptr);
+    }
 
     pid_t watcher = fork();
     if (watcher == 0)
@@ -287,8 +313,15 @@ std::unique_ptr<QemuExport> QemuExport::Start(const std::string& image, std::str
     return std::unique_ptr<QemuExport>(new QemuExport(plan.rawPath, keepAlive[1], watcher));
 }
 
+bool QemuExport::ended()
+{
+    ended_ = ended_ || Ended(watcher_);
+    return ended_;
+}
+
 QemuExport::~QemuExport()
 {
     close(keepAlive_);
-    WaitForEnd(watcher_, stopLimit);
+    if (!ended_)
+        WaitForEnd(watcher_, stopLimit);
 }

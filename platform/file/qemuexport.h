@@ -13,6 +13,8 @@
 // The daemon never outlives us for long: a small watcher process stops it and removes
 // the directory once this process has ended (even when killed) and so has every tool
 // that was given keepAliveFd(), so a tool we started always finishes on a live export.
+// Should the daemon end first (killed), the watcher removes its dead mount and the
+// directory at once.
 class QemuExport {
 public:
     // Starts the export of image through QEMU's driver (as QemuDriverFor names it).
@@ -25,6 +27,8 @@ public:
 
     const std::string& rawPath() const { return rawPath_; }
     int keepAliveFd() const { return keepAlive_; }
+    // True once the daemon has ended and the export is gone.
+    bool ended();
 
 private:
     QemuExport(std::string rawPath, int keepAlive, pid_t watcher)
@@ -33,4 +37,5 @@ private:
     std::string rawPath_;
     int keepAlive_;
     pid_t watcher_;
+    bool ended_ = false;  // the watcher has been waited for
 };

@@ -22,11 +22,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // mtools reads these from the environment before its configuration files; fixing them
-// keeps a user's setting (no long names, no sanity checks, lower-case listings) from
-// changing what we write or read. Bigger FATs than needed are common and harmless.
+// keeps a user's setting (no long names, no sanity checks, lower-case listings, another
+// date format) from changing what we write or read. Bigger FATs than needed are common
+// and harmless.
 constexpr const char* toolSettings[] = {
     "MTOOLS_SKIP_CHECK=0",        "MTOOLS_NO_VFAT=0", "MTOOLS_LOWER_CASE=0", "MTOOLS_FAT_COMPATIBILITY=1",
-    "MTOOLS_NAME_NUMERIC_TAIL=1", "LC_ALL=C.UTF-8",
+    "MTOOLS_NAME_NUMERIC_TAIL=1", "MTOOLS_DATE_STRING=yyyy-mm-dd", "LC_ALL=C.UTF-8",
 };
 constexpr size_t saidLimit = 200;  // characters of a tool's words kept for a message box
 
