@@ -22,9 +22,19 @@ void ProcessPendingEvents();
 // after a second.
 void ProcessEventsUntilPainted(QWidget* window);
 
+// True while the left mouse button is down now, as the window system sees it: a release
+// not yet delivered (still queued, or held back while pending events run) counts.
+// Where the window system cannot be asked, as far as the events delivered tell.
+bool LeftButtonHeld();
+
 // Keeps a window above all others, or lets it go, in place: a window already shown is
 // never made anew, which would map a second one for a moment.
 void SetStaysOnTop(QWidget* window, bool onTop);
+
+// Undoes a window manager's minimising of a modal window: some (openbox) minimise it, and
+// the window it belongs to with it, whatever the hints say, and nothing of the program
+// is left on the screen.
+void RestoreWhenMinimised(QWidget* dialog);
 
 // True when another copy of the program holds the instance lock; otherwise takes the
 // lock for the rest of this process's life. The lock lives in a directory only this
