@@ -221,6 +221,21 @@ protected:
     }
 };
 
+// The instance lock's path, or "" where there is none to obey: no private directory, or
+// something at that path that is not this user's own regular file.
+QString InstanceLockPath()
+{
+    const QString directory = PrivateLockDirectory();
+    if (directory.isEmpty())
+        return {};
+    const QString path = directory + QStringLiteral("/varnello.lock");
+    struct stat status {};
+    if (lstat(QFile::encodeName(path).constData(), &status) == 0
+        && !(S_ISREG(status.st_mode) && status.st_uid == geteuid()))
+        return {};
+    return path;
+}
+
 }  // namespace
 
 MessageAnswer ShowMessageBox(const QString& text, MessageButtons buttons, MessageIcon icon,
@@ -307,15 +322,9 @@ bool AnotherInstanceRunning()
     static std::unique_ptr<QLockFile> lock;
     if (lock)
         return false;
-    // Nowhere that only this user can write: no lock to look at, and nothing stops us.
-    const QString directory = PrivateLockDirectory();
-    if (directory.isEmpty())
+    const QString path = InstanceLockPath();
+    if (path.isEmpty())
         return false;
-    const QString path = directory + QStringLiteral("/varnello.lock");
-    struct stat status {};
-    if (lstat(QFile::encodeName(path).constData(), &status) == 0
-        && !(S_ISREG(status.st_mode) && status.st_uid == geteuid()))
-        return false;  // not a lock of ours, so never obeyed
     auto candidate = std::make_unique<QLockFile>(path);
     candidate->setStaleLockTime(0);  // a lock left by a crashed copy is taken over
     if (candidate->tryLock(0)) {
@@ -324,6 +333,38 @@ bool AnotherInstanceRunning()
     }
     // Only a lock held by a living copy stops us; an unusable directory does not.
     return candidate->error() == QLockFile::LockFailedError;
+}
+
+qint64 RunningInstance()
+{
+    const QString path = InstanceLockPath();
+    if (path.isEmpty())
+        return 0;
+    QLockFile probe(path);
+    probe.setStaleLockTime(0);
+    if (probe.tryLock(0)) {
+        probe.unlock();
+        return 0;
+    }
+    qint64 pid = 0;
+    return probe.error() == QLockFile::LockFailedError && probe.getLockInfo(&pid, nullptr, nullptr) ? pid : 0;
+}
+
+void BringToFront(qint64 pid)
+{
+    xcb_connection_t* connection = XConnection();
+    if (!connection)
+        return;
+    const xcb_window_t root = RootWindow(connection);
+    // Its topmost window: a message box or the information window over the main one.
+    const std::vector<uint32_t> stacking =
+        Property(connection, root, Atom(connection, "_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
+    const xcb_atom_t owner = Atom(connection, "_NET_WM_PID");
+    const auto topmost = std::find_if(stacking.rbegin(), stacking.rend(), [&](uint32_t window) {
+        return Property(connection, window, owner, XCB_ATOM_CARDINAL) == std::vector<uint32_t>{uint32_t(pid)};
+    });
+    if (topmost != stacking.rend())
+        AskWindowManager(connection, root, *topmost, "_NET_ACTIVE_WINDOW", 2);  // 2: for the user, as a pager asks
 }
 
 void CenterWindow(QWidget* window)

@@ -42,6 +42,12 @@ void RestoreWhenMinimised(QWidget* dialog);
 // a lock there that is not this user's own regular file is never obeyed.
 bool AnotherInstanceRunning();
 
+// The process id of the copy of the program that runs now, or 0; leaves the lock free.
+qint64 RunningInstance();
+// Asks the window manager to bring the topmost window of process pid to the front, where
+// the window system lets a program ask (X with an EWMH window manager).
+void BringToFront(qint64 pid);
+
 // Moves a window so that it stands in the middle of its screen, keeping its size.
 void CenterWindow(QWidget* window);
 
