@@ -241,7 +241,8 @@ void SpinButton::hideEvent(QHideEvent*)
 void SpinButton::step(int nextMs)
 {
     // The timer waits while the step lets pending events run: input stays queued there,
-    // and a repetition could run ahead of a release already made.
+    // and a repetition could run ahead of a release already made. The window may close
+    // meanwhile, or hide and end the hold.
     const QPointer<SpinButton> alive(this);
     if (held_ == up_)
         emit spinUp();
