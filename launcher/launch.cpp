@@ -60,23 +60,23 @@ LaunchChoice ChooseDrive(const std::string& path)
         return Refused(Quoted(path) + QStringLiteral(" cannot be opened: ")
                        + QString::fromLocal8Bit(error.message()));
     // Picking msdos.sys itself is an easy slip: its folder is meant.
-    const bool folder = S_ISDIR(status.st_mode) || EqualIgnoringAsciiCase(absolute.filename().string(), "msdos.sys");
-    if (!S_ISDIR(status.st_mode) && folder)
+    const bool bootFile = S_ISREG(status.st_mode) && EqualIgnoringAsciiCase(absolute.filename().string(), "msdos.sys");
+    if (bootFile)
         absolute = absolute.parent_path();
     const std::string drive = absolute.string();
     // Looked at as varnello will look, with drive C mapped to it.
     setenv("VARNELLO_DRIVE_C", drive.c_str(), 1);
-    if (!FileExists("C:\\msdos.sys")) {
-        const std::string why = WhyFileNotFound("C:\\msdos.sys");
-        if (!why.empty())
-            return Refused(Quoted(drive) + QStringLiteral(" cannot be used: ") + QString::fromStdString(why)
-                           + QStringLiteral(".\r\n") + WhatVarnelloNeeds);
-        return Refused((folder ? QStringLiteral("The folder ") : QStringLiteral("The disk image ")) + Quoted(drive)
-                       + QStringLiteral(" holds no msdos.sys, so it is not the boot drive of a Windows 95 "
-                                        "installation.\r\n")
-                       + WhatVarnelloNeeds);
-    }
-    return {LaunchAction::Start, drive, {}};
+    if (FileExists("C:\\msdos.sys"))
+        return {LaunchAction::Start, drive, {}};
+    if (const std::string why = WhyFileNotFound("C:\\msdos.sys"); !why.empty())
+        return Refused(Quoted(drive) + QStringLiteral(" cannot be used: ") + QString::fromStdString(why)
+                       + QStringLiteral(".\r\n") + WhatVarnelloNeeds);
+    const QString kind = S_ISDIR(status.st_mode) || bootFile ? QStringLiteral("The folder ")
+                                                               : QStringLiteral("The disk image ");
+    return Refused(kind + Quoted(drive)
+                   + QStringLiteral(" holds no msdos.sys, so it is not the boot drive of a Windows 95 "
+                                    "installation.\r\n")
+                   + WhatVarnelloNeeds);
 }
 
 LaunchChoice ChooseLaunch(const std::vector<std::string>& arguments)

@@ -124,8 +124,8 @@ geometry_of() {
 # Fails unless the outer frame of window $1 ($2 names it) stands in the middle of the screen.
 expect_centred() {
     geometry_of "$1" || fail "$2 is gone"
-    [ "$FRAME_X,$FRAME_Y" = "$(((screen_w - FRAME_W) / (2 * scale) * scale)),$(((screen_h - FRAME_H) / (2 * scale) * scale))" ] \
-        || fail "$2: frame ${FRAME_W}x${FRAME_H} at $FRAME_X,$FRAME_Y, not centred"
+    local left=$(((screen_w - FRAME_W) / (2 * scale) * scale)) top=$(((screen_h - FRAME_H) / (2 * scale) * scale))
+    [ "$FRAME_X,$FRAME_Y" = "$left,$top" ] || fail "$2: frame ${FRAME_W}x${FRAME_H} at $FRAME_X,$FRAME_Y, not centred"
     step "$2 $1: ${WIDTH}x${HEIGHT}, frame ${FRAME_W}x${FRAME_H} at $FRAME_X,$FRAME_Y"
 }
 
@@ -197,7 +197,8 @@ stacked_above() {
 # Sets splash to the splash window while it is shown.
 splash_shown() {
     splash=$(xdotool search --onlyvisible --class '^Varnello$' 2>/dev/null | while read -r id; do
-        geometry_of "$id" && [ "${WIDTH}x${HEIGHT}" = "$((282 * scale))x$((105 * scale))" ] && echo "$id"; done | head -n 1)
+        geometry_of "$id" && [ "${WIDTH}x${HEIGHT}" = "$((282 * scale))x$((105 * scale))" ] && echo "$id"
+    done | head -n 1)
     [ -n "$splash" ]
 }
 expect_gone() { wait_until not_visible "$1" || fail "window $1 did not close after $2"; }
@@ -520,8 +521,9 @@ quick_clicks() {
     one_click xdotool mousedown 1 mousemove_relative 0 100 sleep 1 mouseup 1
     step "$clicks clicks on the down arrow from 30"
     save_with_yes
-    [ "$(awk -v get=BootMenuDelay -v fallback=x -f "$model" "$drive/msdos.sys")" = $((30 - clicks)) ] \
-        || fail "BootMenuDelay is $(awk -v get=BootMenuDelay -v fallback=x -f "$model" "$drive/msdos.sys"), not $((30 - clicks))"
+    local saved
+    saved=$(awk -v get=BootMenuDelay -v fallback=x -f "$model" "$drive/msdos.sys")
+    [ "$saved" = $((30 - clicks)) ] || fail "BootMenuDelay is $saved, not $((30 - clicks))"
 }
 
 # ---------------------------------------------------------------------------------------

@@ -147,7 +147,7 @@ expect_window
 expect_program "$launcher"
 keys Return
 expect_status 1
-in_front() { [ "$(xprop -root _NET_ACTIVE_WINDOW)" = "$(printf '_NET_ACTIVE_WINDOW(WINDOW): window id # 0x%x' "$main")" ]; }
+in_front() { xprop -root _NET_ACTIVE_WINDOW | grep -q "# $(printf '0x%x' "$main")\$"; }
 wait_until in_front || fail "the running varnello was not brought to the front"
 kill -0 "$running" || fail "the running varnello ended"
 step "varnello, already running, brought to the front"
