@@ -37,6 +37,7 @@ Information::Information(QWidget* parent) : QDialog(parent)
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(Pixels(4230), Pixels(2895));
     setModal(true);
+    RestoreWhenMinimised(this);
 
     auto* buttonFrame = new SSPanel(this);
     buttonFrame->setObjectName(QStringLiteral("SSPanel1"));

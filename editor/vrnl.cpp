@@ -357,8 +357,8 @@ void VRNL::SpinStep(int index, int step)
     const QString written = FieldText(result.value);
     Text[index]->setText(written);
     ProcessPendingEvents();
-    // The events just run may have rewritten the field (a repetition of this arrow, the
-    // default settings); its change handler stored that newer number, which must stand.
+    // The events just run may have rewritten the field (a change queued before the step);
+    // its change handler stored that newer number, which must stand.
     if (Text[index]->text() == written)
         Options.*NumericRows[index].number = result.value;
 }

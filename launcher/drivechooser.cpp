@@ -48,6 +48,7 @@ DriveChooser::DriveChooser(const QStringList& recent) : recent_(recent)
     setWindowIcon(QIcon(QStringLiteral(":/varnello.ico")));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    RestoreWhenMinimised(this);  // the launcher's only window
     const QFont textFont = DesignFont("MS Sans Serif", 8.25);
 
     auto* notice = new SSPanel(this);

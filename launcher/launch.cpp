@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file/asciicase.h"
 #include "platform/file/files.h"
+#include "platform/file/imagedrive.h"
 
 namespace {
 
@@ -53,11 +55,28 @@ LaunchChoice ChooseDrive(const std::string& path)
         return Refused(Quoted(path) + QStringLiteral(" is neither a folder nor a disk image.\r\n")
                        + WhatVarnelloNeeds);
     std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
     if (error)
         return Refused(Quoted(path) + QStringLiteral(" cannot be opened: ")
                        + QString::fromLocal8Bit(error.message()));
-    return {LaunchAction::Start, absolute.string(), {}};
+    // Picking msdos.sys itself is an easy slip: its folder is meant.
+    const bool bootFile = S_ISREG(status.st_mode) && EqualIgnoringAsciiCase(absolute.filename().string(), "msdos.sys");
+    if (bootFile)
+        absolute = absolute.parent_path();
+    const std::string drive = absolute.string();
+    // Looked at as varnello will look, with drive C mapped to it.
+    setenv("VARNELLO_DRIVE_C", drive.c_str(), 1);
+    if (FileExists("C:\\msdos.sys"))
+        return {LaunchAction::Start, drive, {}};
+    if (const std::string why = WhyFileNotFound("C:\\msdos.sys"); !why.empty())
+        return Refused(Quoted(drive) + QStringLiteral(" cannot be used: ") + QString::fromStdString(why)
+                       + QStringLiteral(".\r\n") + WhatVarnelloNeeds);
+    const QString kind = S_ISDIR(status.st_mode) || bootFile ? QStringLiteral("The folder ")
+                                                               : QStringLiteral("The disk image ");
+    return Refused(kind + Quoted(drive)
+                   + QStringLiteral(" holds no msdos.sys, so it is not the boot drive of a Windows 95 "
+                                    "installation.\r\n")
+                   + WhatVarnelloNeeds);
 }
 
 LaunchChoice ChooseLaunch(const std::vector<std::string>& arguments)
@@ -79,6 +98,7 @@ QString StartVarnello(const std::string& drive)
 {
     if (!drive.empty())
         setenv("VARNELLO_DRIVE_C", drive.c_str(), 1);
+    CloseImageDrives();  // the check's, which would hold an image varnello is about to open
     // No argument: varnello's boot drive is then C.
     std::string program = ProgramBesideLauncher();
     if (!program.empty()) {

@@ -15,7 +15,9 @@ struct LaunchChoice {
 };
 
 // One path to open as drive C: a folder, a regular file (a disk image) or a block device,
-// made absolute. Refused when empty, missing, of another kind, or not reachable.
+// made absolute; a file named msdos.sys stands for its folder. Refused when empty,
+// missing, of another kind, not reachable, or when it holds no msdos.sys as varnello
+// would see it: drive C is mapped to it for the look.
 LaunchChoice ChooseDrive(const std::string& path);
 
 // The arguments after the program's name: one path as ChooseDrive takes it; none starts

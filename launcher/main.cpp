@@ -42,6 +42,13 @@ private:
 int main(int argc, char** argv)
 {
     WindowSystem windows(argc, argv);
+    // Varnello itself would end silently: say so, then show the user the copy that runs.
+    if (const qint64 running = RunningInstance()) {
+        windows.tell(
+            QStringLiteral("Varnello is already running.\r\nOnly one copy runs at a time: go on in its window."));
+        BringToFront(running);
+        return 1;
+    }
     const LaunchChoice choice = ChooseLaunch(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     std::string drive = choice.drive;
     switch (choice.action) {

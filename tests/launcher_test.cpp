@@ -1,10 +1,12 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/stat.h>
+#include <utility>
 
 #include "launcher/launch.h"
 #include "launcher/recentdrives.h"
@@ -14,13 +16,19 @@ TEST(ChooseLaunch, PathGivenMappingPresentOrNone)
 {
     QTemporaryDir scratch;
     const std::string root = scratch.path().toStdString();
-    const std::string booted = root + "/booted", folder = root + "/folder", image = root + "/win95.img";
+    const std::string booted = root + "/booted", folder = root + "/folder", empty = root + "/empty",
+                      image = root + "/win95.img", notFat = root + "/blank.img";
     std::filesystem::create_directories(root + "/wine/dosdevices");
-    std::filesystem::create_directory(booted);
-    std::filesystem::create_directory(folder);
+    for (const std::string& made : {booted, folder, empty})
+        std::filesystem::create_directory(made);
     std::filesystem::create_directory_symlink(booted, root + "/wine/dosdevices/c:");
     std::ofstream(booted + "/msdos.sys") << "[Options]\r\n";
-    std::ofstream(image) << "";
+    std::ofstream(folder + "/MSDOS.SYS") << "[Options]\r\n";
+    std::ofstream(notFat) << "";
+    ASSERT_EQ(std::system(("mkfs.fat -C " + image + " 1440 >/dev/null && mcopy -i " + image + " " + booted
+                           + "/msdos.sys ::/MSDOS.SYS")
+                              .c_str()),
+              0);
     ASSERT_EQ(mkfifo((root + "/fifo").c_str(), 0600), 0);
     const std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(root);
@@ -36,11 +44,14 @@ TEST(ChooseLaunch, PathGivenMappingPresentOrNone)
     const Case cases[] = {
         {{}, booted, root, LaunchAction::Start, ""},         // mapped and holding msdos.sys
         {{}, std::nullopt, root + "/wine", LaunchAction::Start, ""},  // the Wine prefix's drive C
-        {{}, folder, root + "/wine", LaunchAction::AskForDrive, ""},  // mapped, but no msdos.sys
+        {{}, empty, root + "/wine", LaunchAction::AskForDrive, ""},  // mapped, but no msdos.sys
         {{}, std::nullopt, root, LaunchAction::AskForDrive, ""},      // nothing at all
         {{folder}, booted, root, LaunchAction::Start, folder},        // a path wins over the mapping
         {{"folder"}, std::nullopt, root, LaunchAction::Start, folder},
         {{image}, std::nullopt, root, LaunchAction::Start, image},
+        {{folder + "/MSDOS.SYS"}, std::nullopt, root, LaunchAction::Start, folder},  // its folder is meant
+        {{empty}, booted, root, LaunchAction::Refuse, ""},  // no msdos.sys
+        {{notFat}, std::nullopt, root, LaunchAction::Refuse, ""},
         {{""}, std::nullopt, root, LaunchAction::Refuse, ""},
         {{root + "/missing"}, booted, root, LaunchAction::Refuse, ""},
         {{root + "/fifo"}, std::nullopt, root, LaunchAction::Refuse, ""},
@@ -58,7 +69,17 @@ TEST(ChooseLaunch, PathGivenMappingPresentOrNone)
         EXPECT_EQ(choice.drive, c.drive) << shown;
         EXPECT_EQ(choice.problem.isEmpty(), c.action != LaunchAction::Refuse) << shown;
     }
-    EXPECT_TRUE(ChooseLaunch({root + "/missing"}).problem.contains(QString::fromStdString(root + "/missing")));
+    // Each refusal names what was given and what it lacks.
+    const std::pair<std::string, const char*> named[] = {
+        {root + "/missing", "does not exist"},
+        {empty, "holds no msdos.sys"},
+        {notFat, "No usable FAT file system"},
+    };
+    for (const auto& [path, lack] : named) {
+        const QString problem = ChooseLaunch({path}).problem;
+        EXPECT_TRUE(problem.contains(QString::fromStdString(path)) && problem.contains(QLatin1String(lack)))
+            << problem.toStdString();
+    }
     std::filesystem::current_path(before);
 }
 

@@ -1,9 +1,12 @@
 // The numeric fields and their spin buttons: typed text stands as typed until the field
 // is left, spin arrows step from the text and beep only past a bound.
 
+#include <QDialog>
 #include <QSignalSpy>
 #include <QToolButton>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "editor/fieldnumber.h"
@@ -21,13 +24,17 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     }
 
+    // Where the user presses an arrow, in the window. Pressed there through the window, as
+    // the window system delivers it, Qt knows the button is down.
+    QPoint arrow(int row, int step) const
+    {
+        return CentreIn(window, step > 0 ? spin(row)->upArrow() : spin(row)->downArrow());
+    }
     // One click on an arrow; returns the beeps it made.
     int press(int row, int step) const
     {
-        QToolButton* arrow = step > 0 ? spin(row)->upArrow() : spin(row)->downArrow();
         const int before = BeepCount();
-        QTest::mousePress(arrow, Qt::LeftButton);
-        QTest::mouseRelease(arrow, Qt::LeftButton);
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, arrow(row, step));
         return BeepCount() - before;
     }
     QString shown(int row) const { return text(row)->text(); }
@@ -141,14 +148,47 @@ TEST_F(NumericFields, HoldingAnArrowAtTheBoundBeepsAtEveryRepetition)
 {
     ASSERT_NO_FATAL_FAILURE(start("BootDelay=99\r\n"));
     QSignalSpy steps(spin(0), &SpinButton::spinUp);
-    QToolButton* up = spin(0)->upArrow();
     const int beeps = BeepCount();
-    QTest::mousePress(up, Qt::LeftButton);
-    QTest::qWait(450);
-    QTest::mouseRelease(up, Qt::LeftButton);
-    EXPECT_GE(steps.count(), 2);
+    QTest::mousePress(window->windowHandle(), Qt::LeftButton, {}, arrow(0, +1));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return steps.count() >= 3; }, 30000));
+    QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, arrow(0, +1));
     EXPECT_EQ(BeepCount() - beeps, steps.count());
     EXPECT_EQ(shown(0), QStringLiteral("99"));
+}
+
+// A held arrow stops for good when the user is taken elsewhere: nothing steps behind a
+// modal window, behind another window or in a hidden one, and the arrow comes up.
+TEST_F(NumericFields, AHeldArrowStopsWhenTheWindowIsLeft)
+{
+    QWidget other;
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"a modal window opens",
+         [this] {
+             auto* dialog = new QDialog(window);
+             dialog->setModal(true);
+             dialog->show();
+         }},
+        {"another window takes the activation",
+         [&other] {
+             other.show();
+             other.activateWindow();
+             EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
+         }},
+        {"the window is hidden", [this] { window->hide(); }},
+    };
+    for (const auto& [way, leave] : ways) {
+        SCOPED_TRACE(way);
+        ASSERT_NO_FATAL_FAILURE(start("BootDelay=0\r\n"));
+        QTest::mousePress(window->windowHandle(), Qt::LeftButton, {}, arrow(0, +1));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shown(0) == QStringLiteral("2"); }, 30000));
+        leave();
+        const QString left = shown(0);
+        QTest::qWait(2 * SpinButton::RepeatStartMs);
+        EXPECT_EQ(shown(0), left);
+        EXPECT_FALSE(spin(0)->upArrow()->isDown());
+        QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, arrow(0, +1));
+        other.hide();
+    }
 }
 
 // Switching to another window is not leaving the field: the text stays as typed until
@@ -173,8 +213,8 @@ TEST_F(NumericFields, AnotherWindowTakingTheActivationDoesNotNormalise)
     EXPECT_EQ(savedNumber(0), 0);
 }
 
-// Events let through during a step may rewrite the field (a repetition of the arrow, a
-// change queued before it); the option then follows that newer text, not the step's own.
+// Events let through during a step may rewrite the field (a change or another step queued
+// before it); the option then follows that newer text, not the step's own.
 TEST_F(NumericFields, AFieldRewrittenWhileAStepLetsEventsRunKeepsItsOptionInStep)
 {
     ASSERT_NO_FATAL_FAILURE(start("BootDelay=10\r\n"));

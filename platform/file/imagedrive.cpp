@@ -710,6 +710,25 @@ bool ImageDrive::rewrite(std::string_view name, const FileChange& change)
     return true;
 }
 
+namespace {
+
+struct OpenedImage {
+    std::string path;
+    std::unique_ptr<ImageDrive> drive;
+    FileError error;
+};
+
+// The image drives opened so far, by letter; destroyed at exit, which stops any export.
+std::map<char, OpenedImage>& OpenedImages()
+{
+    static std::map<char, OpenedImage> opened;
+    return opened;
+}
+
+std::mutex openedGuard;
+
+}  // namespace
+
 std::optional<ImageFile> ImageFileFor(std::string_view dosPath)
 {
     const std::optional<DosName> parsed = ParseDosPath(dosPath);
@@ -720,20 +739,14 @@ std::optional<ImageFile> ImageFileFor(std::string_view dosPath)
     if (path.empty() || stat(path.c_str(), &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode)))
         return std::nullopt;
 
-    struct Opened {
-        std::string path;
-        std::unique_ptr<ImageDrive> drive;
-        FileError error;
-    };
-    static std::mutex guard;
-    static std::map<char, Opened> opened;  // destroyed at exit, which stops any export
-    std::lock_guard<std::mutex> hold(guard);
+    std::lock_guard<std::mutex> hold(openedGuard);
+    std::map<char, OpenedImage>& opened = OpenedImages();
     auto found = opened.find(parsed->letter);
     if (found == opened.end() || found->second.path != path) {
         const std::string variable = std::string("VARNELLO_PARTITION_") + parsed->letter;
         const char* chosen = std::getenv(variable.c_str());
         const std::string_view partition = chosen ? chosen : "";
-        Opened fresh{path, nullptr, {}};
+        OpenedImage fresh{path, nullptr, {}};
         if (partition.empty())
             fresh.drive = ImageDrive::Open(path, 0);
         else if (partition.size() == 1 && partition[0] >= '1' && partition[0] <= '4')
@@ -744,8 +757,14 @@ std::optional<ImageFile> ImageFileFor(std::string_view dosPath)
             fresh.error = LastFileError();
         found = opened.insert_or_assign(parsed->letter, std::move(fresh)).first;
     }
-    const Opened& drive = found->second;
+    const OpenedImage& drive = found->second;
     if (!drive.drive)
         RecordFailure(drive.error.step, drive.error.code, drive.error.detail, drive.error.said);
     return ImageFile{drive.drive.get(), parsed->name};
+}
+
+void CloseImageDrives()
+{
+    std::lock_guard<std::mutex> hold(openedGuard);
+    OpenedImages().clear();
 }

@@ -140,3 +140,7 @@ struct ImageFile {
 // and kept for the process; its partition comes from the environment variable
 // VARNELLO_PARTITION_X (1 to 4; unset or empty chooses).
 std::optional<ImageFile> ImageFileFor(std::string_view dosPath);
+
+// Closes every image drive opened so far, stopping their exports, so that another program
+// (varnello, started in this process's place) finds the images free at once.
+void CloseImageDrives();

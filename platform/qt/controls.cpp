@@ -1,10 +1,15 @@
 #include "platform/qt/controls.h"
 
+#include "platform/qt/ui.h"
+
+#include <QApplication>
 #include <QFocusEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QTimer>
 #include <QToolButton>
 #include <QValidator>
 
@@ -172,21 +177,21 @@ void TextField::focusOutEvent(QFocusEvent* event)
 }
 
 SpinButton::SpinButton(QWidget* parent, int repeatDelayMs)
-    : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)), repeatDelayMs_(repeatDelayMs)
+    : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)), repeat_(new QTimer(this)),
+      repeatDelayMs_(repeatDelayMs)
 {
     for (QToolButton* arrow : {up_, down_}) {
-        arrow->setAutoRepeat(true);
-        arrow->setAutoRepeatDelay(repeatDelayMs);
-        arrow->setAutoRepeatInterval(repeatDelayMs);
         arrow->setFocusPolicy(Qt::NoFocus);
+        // The pointer is the spin button's own: it alone decides when a held arrow steps.
+        arrow->setAttribute(Qt::WA_TransparentForMouseEvents);
     }
     up_->setArrowType(Qt::UpArrow);
     down_->setArrowType(Qt::DownArrow);
     setFocusPolicy(Qt::NoFocus);
     TrackPointer(this);
-    // pressed() comes at the press and again at every repetition while held.
-    connect(up_, &QToolButton::pressed, this, &SpinButton::spinUp);
-    connect(down_, &QToolButton::pressed, this, &SpinButton::spinDown);
+    repeat_->setSingleShot(true);
+    repeat_->setTimerType(Qt::PreciseTimer);  // a coarse one may come early
+    connect(repeat_, &QTimer::timeout, this, &SpinButton::repeatStep);
 }
 
 void SpinButton::resizeEvent(QResizeEvent*)
@@ -196,9 +201,78 @@ void SpinButton::resizeEvent(QResizeEvent*)
     down_->setGeometry(0, upper, width(), height() - upper);
 }
 
+void SpinButton::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (event->button() != Qt::LeftButton || held_)
+        return;
+    held_ = event->position().y() < down_->y() ? up_ : down_;
+    held_->setDown(true);
+    step(RepeatStartMs);
+}
+
 void SpinButton::mouseMoveEvent(QMouseEvent* event)
 {
     event->accept();
+    // Off the arrow it shows up and waits; back on it, it goes on repeating.
+    if (held_)
+        held_->setDown(held_->geometry().contains(event->position().toPoint()));
+}
+
+void SpinButton::mouseReleaseEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (event->button() == Qt::LeftButton)
+        endHold();
+}
+
+bool SpinButton::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowDeactivate)
+        endHold();
+    return QWidget::event(event);
+}
+
+void SpinButton::hideEvent(QHideEvent*)
+{
+    endHold();
+}
+
+void SpinButton::step(int nextMs)
+{
+    // The timer waits while the step lets pending events run: input stays queued there,
+    // and a repetition could run ahead of a release already made. The window may close
+    // meanwhile, or hide and end the hold.
+    const QPointer<SpinButton> alive(this);
+    if (held_ == up_)
+        emit spinUp();
+    else
+        emit spinDown();
+    if (alive && held_)
+        repeat_->start(nextMs);
+}
+
+void SpinButton::repeatStep()
+{
+    // A release may still wait in a queue, or have gone to a window that a modal one
+    // blocks; the window system knows whether the button is down now.
+    const QWidget* modal = QApplication::activeModalWidget();
+    if ((modal && modal != window()) || !LeftButtonHeld()) {
+        endHold();
+        return;
+    }
+    if (held_->isDown())
+        step(repeatDelayMs_);
+    else
+        repeat_->start(repeatDelayMs_);
+}
+
+void SpinButton::endHold()
+{
+    repeat_->stop();
+    if (held_)
+        held_->setDown(false);
+    held_ = nullptr;
 }
 
 StatusBar::StatusBar(QWidget* parent) : QFrame(parent)

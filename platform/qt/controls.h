@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QWidget>
 
+class QTimer;
 class QToolButton;
 
 inline const QColor LightGrey(192, 192, 192);
@@ -80,10 +81,17 @@ private:
     int typedLength_;
 };
 
-// Up arrow above down arrow; each arrow repeats while held, every repeatDelayMs.
+// Up arrow above down arrow. A press on an arrow steps once; held, it steps again after
+// RepeatStartMs and then every repeatDelayMs, for as long as the button is really held
+// over it. A release (wherever it happens), a modal window, the window losing the
+// activation or being hidden end the hold.
 class SpinButton : public QWidget {
     Q_OBJECT
 public:
+    // As long as the keyboard's and Qt's own spin boxes wait: a click, even a slow one,
+    // is over by then.
+    static constexpr int RepeatStartMs = 500;
+
     SpinButton(QWidget* parent, int repeatDelayMs);
     QToolButton* upArrow() const { return up_; }
     QToolButton* downArrow() const { return down_; }
@@ -95,11 +103,22 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    // Steps the held arrow, then waits nextMs for the next step.
+    void step(int nextMs);
+    void repeatStep();
+    void endHold();
+
     QToolButton* up_;
     QToolButton* down_;
+    QToolButton* held_ = nullptr;  // the arrow pressed, until the hold ends
+    QTimer* repeat_;
     int repeatDelayMs_;
 };
 

@@ -91,6 +91,13 @@ xcb_atom_t Atom(xcb_connection_t* connection, const char* name)
     return reply ? static_cast<xcb_intern_atom_reply_t*>(reply.get())->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
+// The X server's connection, or null when the program does not run on X.
+xcb_connection_t* XConnection()
+{
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    return QGuiApplication::platformName() == QLatin1String("xcb") && x11 ? x11->connection() : nullptr;
+}
+
 // Up to 1024 values of a 32-bit property, or none when it is missing or of another type.
 std::vector<uint32_t> Property(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
                                xcb_atom_t type)
@@ -106,12 +113,43 @@ std::vector<uint32_t> Property(xcb_connection_t* connection, xcb_window_t window
     return {data, data + xcb_get_property_value_length(value) / 4};
 }
 
+// The root window of the X server's first screen.
+xcb_window_t RootWindow(xcb_connection_t* connection)
+{
+    return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+}
+
+// Asks the window manager for request on window, with argument as its first value, the
+// way EWMH asks: a client message to the root window. False, and nothing asked, when no
+// window manager offers that request.
+bool AskWindowManager(xcb_connection_t* connection, xcb_window_t root, xcb_window_t window, const char* request,
+                      uint32_t argument = 0)
+{
+    const xcb_atom_t type = Atom(connection, request);
+    const std::vector<uint32_t> supported =
+        Property(connection, root, Atom(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
+    if (std::find(supported.begin(), supported.end(), type) == supported.end())
+        return false;
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = type;
+    message.data.data32[0] = argument;
+    xcb_send_event(connection, false, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+    return true;
+}
+
 // The frame that will be put round a window not shown yet, learnt from a probe of the same
 // kind and size that is never shown; under X the window manager answers the probe's
 // _NET_REQUEST_FRAME_EXTENTS in its _NET_FRAME_EXTENTS. The window itself must stay
 // uncreated, so that Qt places its frame where it is moved. Without a window manager that
-// offers the request there is no frame, and nothing waits.
-QMargins FrameBeforeShow(const QWidget* window)
+// offers the request there is no frame, and nothing waits. In the window's own (logical)
+// pixels, which need not be whole when the device pixel ratio is not 1.
+QMarginsF FrameBeforeShow(const QWidget* window)
 {
     if (window->windowFlags() & Qt::FramelessWindowHint)
         return {};
@@ -121,37 +159,23 @@ QMargins FrameBeforeShow(const QWidget* window)
     probe.setMinimumSize(window->minimumSize());  // a fixed size has no resize handles
     probe.setMaximumSize(window->maximumSize());
     probe.create();
-    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (QGuiApplication::platformName() != QLatin1String("xcb") || !x11 || !x11->connection())
-        return probe.frameMargins();  // where the platform draws the frames itself
+    xcb_connection_t* connection = XConnection();
+    if (!connection)
+        return probe.frameMargins().toMarginsF();  // where the platform draws the frames itself
     const auto id = xcb_window_t(probe.winId());
-    xcb_connection_t* connection = x11->connection();
     const XcbReply geometry(xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr), &free);
     if (!geometry)
         return {};
     const xcb_window_t root = static_cast<xcb_get_geometry_reply_t*>(geometry.get())->root;
-    const xcb_atom_t request = Atom(connection, "_NET_REQUEST_FRAME_EXTENTS");
-    const std::vector<uint32_t> supported =
-        Property(connection, root, Atom(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
-    if (std::find(supported.begin(), supported.end(), request) == supported.end())
+    if (!AskWindowManager(connection, root, id, "_NET_REQUEST_FRAME_EXTENTS"))
         return {};
-
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = id;
-    message.type = request;
-    xcb_send_event(connection, false, root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(connection);
     const xcb_atom_t extents = Atom(connection, "_NET_FRAME_EXTENTS");
     QElapsedTimer waited;
     waited.start();
     do {
         const std::vector<uint32_t> frame = Property(connection, id, extents, XCB_ATOM_CARDINAL);
-        if (frame.size() == 4)  // left, right, top, bottom
-            return QMargins(int(frame[0]), int(frame[2]), int(frame[1]), int(frame[3]));
+        if (frame.size() == 4)  // left, right, top, bottom, in device pixels
+            return QMarginsF(frame[0], frame[2], frame[1], frame[3]) / probe.devicePixelRatio();
         QThread::msleep(2);
     } while (waited.elapsed() < 500);
     return {};
@@ -179,6 +203,39 @@ QString PrivateLockDirectory()
     return IsPrivateDirectory(own) ? QFile::decodeName(own) : QString();
 }
 
+// Restores the window it watches whenever that is minimised.
+class Unminimiser : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* window = static_cast<QWidget*>(watched);
+        // Undone after the event: Qt is still taking the change in while it runs.
+        if (event->type() == QEvent::WindowStateChange && window->isMinimized())
+            QMetaObject::invokeMethod(
+                window, [window] { window->setWindowState(window->windowState() & ~Qt::WindowMinimized); },
+                Qt::QueuedConnection);
+        return false;
+    }
+};
+
+// The instance lock's path, or "" where there is none to obey: no private directory, or
+// something at that path that is not this user's own regular file.
+QString InstanceLockPath()
+{
+    const QString directory = PrivateLockDirectory();
+    if (directory.isEmpty())
+        return {};
+    const QString path = directory + QStringLiteral("/varnello.lock");
+    struct stat status {};
+    if (lstat(QFile::encodeName(path).constData(), &status) == 0
+        && !(S_ISREG(status.st_mode) && status.st_uid == geteuid()))
+        return {};
+    return path;
+}
+
 }  // namespace
 
 MessageAnswer ShowMessageBox(const QString& text, MessageButtons buttons, MessageIcon icon,
@@ -189,6 +246,13 @@ MessageAnswer ShowMessageBox(const QString& text, MessageButtons buttons, Messag
 
     QMessageBox box(StandardIcon(icon), title, text, StandardButtons(buttons), QApplication::activeWindow());
     box.setDefaultButton(StandardButton(defaultButton));
+    // A window manager stacks a window kept on top (the splash while the main window
+    // loads) above every other: a box shown meanwhile must join it there to be seen.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, std::any_of(windows.begin(), windows.end(), [](const QWidget* window) {
+                          return window->isVisible() && window->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+                      }));
+    RestoreWhenMinimised(&box);
     return Answer(box.exec(), buttons);
 }
 
@@ -227,6 +291,17 @@ void ProcessEventsUntilPainted(QWidget* window)
     }
 }
 
+bool LeftButtonHeld()
+{
+    if (xcb_connection_t* connection = XConnection()) {
+        const XcbReply reply(
+            xcb_query_pointer_reply(connection, xcb_query_pointer(connection, RootWindow(connection)), nullptr), &free);
+        if (reply)
+            return static_cast<xcb_query_pointer_reply_t*>(reply.get())->mask & XCB_BUTTON_MASK_1;
+    }
+    return QGuiApplication::mouseButtons().testFlag(Qt::LeftButton);
+}
+
 void SetStaysOnTop(QWidget* window, bool onTop)
 {
     // Changed on the native window in place: QWidget::setWindowFlag would destroy a shown
@@ -237,20 +312,19 @@ void SetStaysOnTop(QWidget* window, bool onTop)
         handle->setFlags(flags);
 }
 
+void RestoreWhenMinimised(QWidget* dialog)
+{
+    dialog->installEventFilter(new Unminimiser(dialog));
+}
+
 bool AnotherInstanceRunning()
 {
     static std::unique_ptr<QLockFile> lock;
     if (lock)
         return false;
-    // Nowhere that only this user can write: no lock to look at, and nothing stops us.
-    const QString directory = PrivateLockDirectory();
-    if (directory.isEmpty())
+    const QString path = InstanceLockPath();
+    if (path.isEmpty())
         return false;
-    const QString path = directory + QStringLiteral("/varnello.lock");
-    struct stat status {};
-    if (lstat(QFile::encodeName(path).constData(), &status) == 0
-        && !(S_ISREG(status.st_mode) && status.st_uid == geteuid()))
-        return false;  // not a lock of ours, so never obeyed
     auto candidate = std::make_unique<QLockFile>(path);
     candidate->setStaleLockTime(0);  // a lock left by a crashed copy is taken over
     if (candidate->tryLock(0)) {
@@ -261,6 +335,38 @@ bool AnotherInstanceRunning()
     return candidate->error() == QLockFile::LockFailedError;
 }
 
+qint64 RunningInstance()
+{
+    const QString path = InstanceLockPath();
+    if (path.isEmpty())
+        return 0;
+    QLockFile probe(path);
+    probe.setStaleLockTime(0);
+    if (probe.tryLock(0)) {
+        probe.unlock();
+        return 0;
+    }
+    qint64 pid = 0;
+    return probe.error() == QLockFile::LockFailedError && probe.getLockInfo(&pid, nullptr, nullptr) ? pid : 0;
+}
+
+void BringToFront(qint64 pid)
+{
+    xcb_connection_t* connection = XConnection();
+    if (!connection)
+        return;
+    const xcb_window_t root = RootWindow(connection);
+    // Its topmost window: a message box or the information window over the main one.
+    const std::vector<uint32_t> stacking =
+        Property(connection, root, Atom(connection, "_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
+    const xcb_atom_t owner = Atom(connection, "_NET_WM_PID");
+    const auto topmost = std::find_if(stacking.rbegin(), stacking.rend(), [&](uint32_t window) {
+        return Property(connection, window, owner, XCB_ATOM_CARDINAL) == std::vector<uint32_t>{uint32_t(pid)};
+    });
+    if (topmost != stacking.rend())
+        AskWindowManager(connection, root, *topmost, "_NET_ACTIVE_WINDOW", 2);  // 2: for the user, as a pager asks
+}
+
 void CenterWindow(QWidget* window)
 {
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
@@ -268,10 +374,10 @@ void CenterWindow(QWidget* window)
         return;
     const QRect area = screen->geometry();
     // Before the first show Qt knows no frame and would centre the client area alone.
-    const QSize outer = window->isVisible() ? window->frameGeometry().size()
-                                            : window->size().grownBy(FrameBeforeShow(window));
-    window->move(area.x() + (area.width() - outer.width()) / 2,
-                 area.y() + (area.height() - outer.height()) / 2);
+    const QSizeF outer = window->isVisible() ? QSizeF(window->frameGeometry().size())
+                                             : QSizeF(window->size()).grownBy(FrameBeforeShow(window));
+    window->move(area.x() + int((area.width() - outer.width()) / 2),
+                 area.y() + int((area.height() - outer.height()) / 2));
 }
 
 void UseClassicLook()

@@ -22,15 +22,31 @@ void ProcessPendingEvents();
 // after a second.
 void ProcessEventsUntilPainted(QWidget* window);
 
+// True while the left mouse button is down now, as the window system sees it: a release
+// not yet delivered (still queued, or held back while pending events run) counts.
+// Where the window system cannot be asked, as far as the events delivered tell.
+bool LeftButtonHeld();
+
 // Keeps a window above all others, or lets it go, in place: a window already shown is
 // never made anew, which would map a second one for a moment.
 void SetStaysOnTop(QWidget* window, bool onTop);
+
+// Undoes a window manager's minimising of a modal window: some (openbox) minimise it, and
+// the window it belongs to with it, whatever the hints say, and nothing of the program
+// is left on the screen.
+void RestoreWhenMinimised(QWidget* dialog);
 
 // True when another copy of the program holds the instance lock; otherwise takes the
 // lock for the rest of this process's life. The lock lives in a directory only this
 // user can write ($XDG_RUNTIME_DIR, else a private one in the temporary directory), and
 // a lock there that is not this user's own regular file is never obeyed.
 bool AnotherInstanceRunning();
+
+// The process id of the copy of the program that runs now, or 0; leaves the lock free.
+qint64 RunningInstance();
+// Asks the window manager to bring the topmost window of process pid to the front, where
+// the window system lets a program ask (X with an EWMH window manager).
+void BringToFront(qint64 pid);
 
 // Moves a window so that it stands in the middle of its screen, keeping its size.
 void CenterWindow(QWidget* window);

@@ -90,10 +90,13 @@ fi
 
 # ---------------------------------------------------------------------------------------
 # Windows. The program centres each window's outer frame on the 1024 x 768 screen; without
-# a window manager there are no frames and the outer frame is the client area.
+# a window manager there are no frames and the outer frame is the client area. At a scale
+# (QT_SCALE_FACTOR) the program places windows on whole pixels of its own, scale device
+# pixels each.
 
 screen_w=1024
 screen_h=768
+scale=1
 main_w=$((6390 / 15))  # 426
 main_h=$((5055 / 15))  # 337
 info_w=$((4230 / 15))  # 282
@@ -121,8 +124,8 @@ geometry_of() {
 # Fails unless the outer frame of window $1 ($2 names it) stands in the middle of the screen.
 expect_centred() {
     geometry_of "$1" || fail "$2 is gone"
-    [ "$FRAME_X,$FRAME_Y" = "$(((screen_w - FRAME_W) / 2)),$(((screen_h - FRAME_H) / 2))" ] \
-        || fail "$2: frame ${FRAME_W}x${FRAME_H} at $FRAME_X,$FRAME_Y, not centred"
+    local left=$(((screen_w - FRAME_W) / (2 * scale) * scale)) top=$(((screen_h - FRAME_H) / (2 * scale) * scale))
+    [ "$FRAME_X,$FRAME_Y" = "$left,$top" ] || fail "$2: frame ${FRAME_W}x${FRAME_H} at $FRAME_X,$FRAME_Y, not centred"
     step "$2 $1: ${WIDTH}x${HEIGHT}, frame ${FRAME_W}x${FRAME_H} at $FRAME_X,$FRAME_Y"
 }
 
@@ -151,7 +154,7 @@ only_main_window() {
     local ids
     ids=$(program_windows)
     [ "$(wc -w <<<"$ids")" = 1 ] || return 1
-    geometry_of "$ids" && [ "$WIDTH" = "$main_w" ] && [ "$HEIGHT" = "$main_h" ] || return 1
+    geometry_of "$ids" && [ "$WIDTH" = $((main_w * scale)) ] && [ "$HEIGHT" = $((main_h * scale)) ] || return 1
     main=$ids
 }
 
@@ -173,13 +176,31 @@ expect_box() {
     wait_until one_box || fail "no message box appeared after $1"
     geometry_of "$box" || fail "the message box after $1 vanished"
     box_size="${WIDTH}x${HEIGHT}"
-    [ "$box_size" != "${main_w}x${main_h}" ] || fail "the box after $1 has the main window's size"
+    [ "$box_size" != "$((main_w * scale))x$((main_h * scale))" ] || fail "the box after $1 has the main window's size"
     xprop -id "$box" WM_TRANSIENT_FOR | grep -q 'window id' \
         || fail "the box after $1 does not belong to the main window"
     step "message box after $1: $box_size"
 }
 
 not_visible() { ! is_visible "$1"; }
+
+# True when the window manager stacks window $1 above window $2.
+stacked_above() {
+    local upper lower
+    upper=$(printf '0x%x' "$1")
+    lower=$(printf '0x%x' "$2")
+    # The window manager's stacking order, bottom first.
+    [ "$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/^.*# //; s/, /\n/g' | grep -x -e "$upper" -e "$lower")" \
+        = "$lower"$'\n'"$upper" ]
+}
+
+# Sets splash to the splash window while it is shown.
+splash_shown() {
+    splash=$(xdotool search --onlyvisible --class '^Varnello$' 2>/dev/null | while read -r id; do
+        geometry_of "$id" && [ "${WIDTH}x${HEIGHT}" = "$((282 * scale))x$((105 * scale))" ] && echo "$id"
+    done | head -n 1)
+    [ -n "$splash" ]
+}
 expect_gone() { wait_until not_visible "$1" || fail "window $1 did not close after $2"; }
 
 # Pointer and keys. Positions are the controls' places in twips, in the main window's
@@ -187,7 +208,7 @@ expect_gone() { wait_until not_visible "$1" || fail "window $1 did not close aft
 # needs no --sync before the click (which would hang when the pointer is already there).
 click_twips() {
     geometry_of "$main" || fail "the main window is gone"
-    xdotool mousemove $((X + $1 / 15)) $((Y + $2 / 15)) click 1
+    xdotool mousemove $((X + $1 * scale / 15)) $((Y + $2 * scale / 15)) click 1
 }
 # Keys go to the focused window, or with the focus on the root to the window under the
 # pointer; the pointer is put over the window meant, so both ways lead there.
@@ -297,7 +318,7 @@ expected_save() {
 # The message box sizes seen in one scenario must match those of the same question in
 # another: the save question, the reboot reminder, and the two Yes/No questions.
 same_size() {
-    local seen="$work/size-$1"
+    local seen="$work/size-$1-x$scale"
     if [ -s "$seen" ]; then
         [ "$(cat "$seen")" = "$box_size" ] || fail "the $1 box is $box_size here, $(cat "$seen") before"
     else
@@ -320,7 +341,7 @@ confirm_save() {
     expect_gone "$question" "Yes"
     expect_box "Yes to the save question"
     same_size reboot-reminder
-    cmp -s "$work/size-reboot-reminder" "$work/size-save-question" \
+    cmp -s "$work/size-reboot-reminder-x$scale" "$work/size-save-question-x$scale" \
         && fail "the reboot reminder looks like the save question"
     if [ -n "${1:-}" ]; then
         expect_bytes "$1" "while the reboot reminder is shown"
@@ -471,8 +492,52 @@ spin_to_bound() {
 }
 
 # ---------------------------------------------------------------------------------------
+quick_clicks() {
+    # Each click on an arrow is one step, however quick or slow the hand and however busy
+    # the program: sent back to back, held 150 ms (an ordinary click), made while the
+    # program is stopped, slid off the arrow and back, or released far from it. The arrow
+    # is left alone a second after each, time for a wrong repetition to show.
+    drive=$(new_drive clicks)
+    awk -v set="BootMenuDelay=30" -f "$model" "$demo/msdos.sys" >"$drive/msdos.sys"
+    launch "$drive"
+    geometry_of "$main"
+    xdotool mousemove $((X + 3937 / 15)) $((Y + 3836 / 15))  # lower half of Spin(1)
+    local clicks=0
+    one_click() {
+        "$@"
+        sleep 1
+        clicks=$((clicks + 1))
+    }
+    click_while_stopped() {
+        kill -STOP "$app_pid"
+        xdotool click 1
+        sleep 0.5
+        kill -CONT "$app_pid"
+    }
+    one_click xdotool click 1
+    one_click xdotool click 1
+    one_click xdotool mousedown 1 sleep 0.15 mouseup 1
+    one_click click_while_stopped
+    one_click xdotool mousedown 1 mousemove_relative 0 40 sleep 0.1 mousemove_relative -- 0 -40 mouseup 1
+    one_click xdotool mousedown 1 mousemove_relative 0 100 sleep 1 mouseup 1
+    step "$clicks clicks on the down arrow from 30"
+    save_with_yes
+    local saved
+    saved=$(awk -v get=BootMenuDelay -v fallback=x -f "$model" "$drive/msdos.sys")
+    [ "$saved" = $((30 - clicks)) ] || fail "BootMenuDelay is $saved, not $((30 - clicks))"
+}
+
+# ---------------------------------------------------------------------------------------
+double_scale() {
+    # Twice the pixels: the frames the window manager reports are the screen's pixels.
+    scale=2
+    wrap=(env QT_SCALE_FACTOR=2)
+    information_window
+}
+
+# ---------------------------------------------------------------------------------------
 information_window() {
-    drive=$(new_drive info)
+    drive=$(new_drive "info-x$scale")
     cp "$drive/msdos.sys" "$work/info-before"
     launch "$drive"
     # The focus is on Check(1) when the window opens: Enter there means Info About...
@@ -483,8 +548,15 @@ information_window() {
     }
     wait_until info_open || fail "Enter on a check box did not open the information window"
     expect_centred "$info" "information window"
-    [ "${WIDTH}x${HEIGHT}" = "${info_w}x${info_h}" ] \
-        || fail "information window is ${WIDTH}x${HEIGHT}, not ${info_w}x${info_h}"
+    [ "${WIDTH}x${HEIGHT}" = "$((info_w * scale))x$((info_h * scale))" ] \
+        || fail "information window is ${WIDTH}x${HEIGHT}, not $((info_w * scale))x$((info_h * scale))"
+    if [ -n "$wm" ]; then
+        # Minimised, the modal window would take the main one along, out of reach.
+        xdotool windowminimize "$info"
+        both_shown() { is_visible "$info" && is_visible "$main"; }
+        wait_until both_shown || fail "minimising the information window hid the program"
+        step "the information window came back when minimised"
+    fi
     key_to "$info" Return
     expect_gone "$info" "Enter in the information window"
     only_main_window || fail "the main window did not stay alone"
@@ -523,6 +595,12 @@ disabled_box_grey() {
     rm "$drive"/*.dos
     start_program "$drive"
     expect_box "a start without an earlier MS-DOS"
+    # The splash stays on top while the main window loads, but the message, shown meanwhile,
+    # must stand above it, where it can be read and its OK clicked.
+    if [ -n "$wm" ]; then
+        splash_shown || fail "the splash window is gone while the message is shown"
+        stacked_above "$box" "$splash" || fail "the message is stacked below the splash window"
+    fi
     key_to "$box" Return
     expect_main_window
     xdotool mousemove $((X + 100)) $((Y + CHECK5 / 15 + 8))  # its help, for a look
@@ -611,11 +689,6 @@ splash_window() {
     traced() { read -r traced_pid _ < <(cat /proc/"$app_pid"/task/*/children 2>/dev/null); [ -n "$traced_pid" ]; }
     wait_until traced || fail "strace did not start the program"
     started=("$traced_pid" "${started[@]}")
-    splash_shown() {
-        splash=$(xdotool search --onlyvisible --class '^Varnello$' 2>/dev/null | while read -r id; do
-            geometry_of "$id" && [ "${WIDTH}x${HEIGHT}" = "282x105" ] && echo "$id"; done | head -n 1)
-        [ -n "$splash" ]
-    }
     wait_until splash_shown || fail "no splash window appeared"
     expect_centred "$splash" "splash window"
     # Painted, product name included, while the load is held back.
@@ -693,7 +766,9 @@ run "cancel then no" cancel_then_no
 run "default settings" default_settings
 run "compressed drive answered No" compressed_drive_no
 run "spin held to the bound" spin_to_bound
+run "quick clicks" quick_clicks
 run "information window" information_window
+[ -n "$wm" ] && run "information window at scale 2" double_scale
 run "disabled box drawn grey" disabled_box_grey
 run "Qt options are no drive letters" qt_options_are_no_drive_letters
 run "field left by a click" field_left_by_a_click

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The desktop launcher in a private X server: with nothing mapped it asks for a drive, and
 # Esc ends it quietly; given a folder it becomes varnello on that drive (the same process,
-# no launcher left behind), and the next start offers that folder again; a path that does
-# not exist is refused in a message box.
+# no launcher left behind), and the next start offers that folder again; msdos.sys itself
+# stands for its folder; a folder without msdos.sys and a path that does not exist are
+# refused in a message box and never remembered; while varnello runs, the launcher says so
+# and, under a window manager (openbox), brings varnello's window back to the front.
 #
 # usage: run-launcher.sh VARNELLO_OPEN DEMO_DRIVE
 # Exit status 0 when all pass, 1 on the first failure, 77 (skipped) without the tools.
@@ -16,14 +18,16 @@ launcher=$(readlink -f "$1")
 demo=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-for tool in Xvfb xdotool xdpyinfo xwininfo; do
+for tool in Xvfb xdotool xdpyinfo xwininfo xprop openbox; do
     command -v "$tool" >/dev/null || { echo "launcher: $tool is not installed; skipped"; exit 77; }
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnello-launcher.XXXXXX")
 xvfb_pid=
 app_pid=
-trap 'kill $app_pid $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+running=
+wm_pid=
+trap 'kill $app_pid $running $wm_pid $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM HUP
 
 scenario=start
@@ -48,7 +52,7 @@ mkdir "$HOME"
 # sets WIDTH, HEIGHT, X, Y.
 has_window() {
     local window
-    window=$(xdotool search --onlyvisible --pid "$app_pid" --name '^Varnello$' 2>/dev/null)
+    window=$(xdotool search --all --onlyvisible --pid "$app_pid" --name '^Varnello$' 2>/dev/null)
     [ "$(wc -w <<<"$window")" = 1 ] && client_geometry "$window" || return 1
     [ -z "${1:-}" ] || [ "${WIDTH}x${HEIGHT}" = "$1" ]
 }
@@ -82,6 +86,8 @@ expect_varnello_on() {
     expect_program "$(dirname "$launcher")/varnello"
     tr '\0' '\n' <"/proc/$app_pid/environ" | grep -qx "VARNELLO_DRIVE_C=$1" \
         || fail "drive C is not mapped to $1"
+}
+stop_varnello() {
     kill "$app_pid"
     wait "$app_pid" 2>/dev/null
     app_pid=
@@ -104,6 +110,24 @@ mkdir "$work/drive" && cp "$demo"/* "$work/drive/" || fail "cannot copy the demo
 # A relative path, and varnello found beside the launcher, not on PATH.
 start env PATH=/usr/bin:/bin sh -c 'cd "$1" && exec "$2" drive' sh "$work" "$launcher"
 expect_varnello_on "$work/drive"
+stop_varnello
+
+# Refused before anything is remembered or started: a folder that holds no msdos.sys, and a
+# path that does not exist.
+for refused in no-msdos-sys missing-path; do
+    scenario=$refused
+    mkdir -p "$work/no-msdos-sys"
+    start "$launcher" "$work/$refused"
+    expect_window
+    expect_program "$launcher"
+    keys Return
+    expect_status 2
+done
+
+scenario=msdos.sys-chosen
+start "$launcher" "$work/drive/msdos.sys"
+expect_varnello_on "$work/drive"
+stop_varnello
 
 scenario=opened-before
 start "$launcher"
@@ -111,11 +135,21 @@ expect_dialog $((3540 / 15))
 keys Return  # Open, on the drive opened last
 expect_varnello_on "$work/drive"
 
-scenario=missing-path
-start "$launcher" "$work/no-such-folder"
+scenario=already-running
+XDG_CONFIG_HOME="$work/wm" openbox >"$work/wm.log" 2>&1 &
+wm_pid=$!
+wait_until xprop -root _NET_ACTIVE_WINDOW >/dev/null || fail "openbox did not start"
+main=$(xdotool search --all --onlyvisible --pid "$app_pid" --name '^Varnello$')
+running=$app_pid
+xdotool windowminimize "$main"
+start "$launcher" "$work/drive"
 expect_window
 expect_program "$launcher"
 keys Return
-expect_status 2
+expect_status 1
+in_front() { xprop -root _NET_ACTIVE_WINDOW | grep -q "# $(printf '0x%x' "$main")\$"; }
+wait_until in_front || fail "the running varnello was not brought to the front"
+kill -0 "$running" || fail "the running varnello ended"
+step "varnello, already running, brought to the front"
 
 echo "launcher: all scenarios passed"
