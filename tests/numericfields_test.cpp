@@ -21,13 +21,17 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     }
 
-    // One click on an arrow; returns the beeps it made.
-    int press(int row, int step) const
+    // One click on an arrow, or Up or Down in the field; returns the beeps it made.
+    int press(int row, int step, bool byKey) const
     {
-        QToolButton* arrow = step > 0 ? spin(row)->upArrow() : spin(row)->downArrow();
         const int before = BeepCount();
-        QTest::mousePress(arrow, Qt::LeftButton);
-        QTest::mouseRelease(arrow, Qt::LeftButton);
+        if (byKey) {
+            QTest::keyClick(text(row), step > 0 ? Qt::Key_Up : Qt::Key_Down);
+        } else {
+            QToolButton* arrow = step > 0 ? spin(row)->upArrow() : spin(row)->downArrow();
+            QTest::mousePress(arrow, Qt::LeftButton);
+            QTest::mouseRelease(arrow, Qt::LeftButton);
+        }
         return BeepCount() - before;
     }
     QString shown(int row) const { return text(row)->text(); }
@@ -75,7 +79,8 @@ struct Spinning {
 
 // The focus stays in the field while its arrows are clicked, so each step starts from
 // the text as it stands, not from a normalised one; the last step's number is written.
-TEST_F(NumericFields, ArrowsStepFromTheTextAndBeepOnlyPastABound)
+// Up and Down in the field step exactly as the arrows do.
+TEST_F(NumericFields, ArrowsAndArrowKeysStepFromTheTextAndBeepOnlyPastABound)
 {
     const Spinning cases[] = {
         {0, "98", {{+1, "99", 0}, {+1, "99", 1}}},
@@ -93,8 +98,9 @@ TEST_F(NumericFields, ArrowsStepFromTheTextAndBeepOnlyPastABound)
         {2, "x", {{+1, "1", 0}}},
         {2, "9", {{+1, "9", 1}}},
     };
+    for (const bool byKey : {false, true})
     for (const Spinning& c : cases) {
-        SCOPED_TRACE(testing::Message() << "row " << c.row << " from \"" << c.start << '"');
+        SCOPED_TRACE(testing::Message() << (byKey ? "keys" : "arrows") << ", row " << c.row << " from \"" << c.start << '"');
         const std::string start = c.start;
         if (start.size() > 2) {
             ASSERT_NO_FATAL_FAILURE(this->start("BootDelay=" + start + "\r\n"));
@@ -107,7 +113,7 @@ TEST_F(NumericFields, ArrowsStepFromTheTextAndBeepOnlyPastABound)
             QTest::keyClicks(text(c.row), QString::fromLatin1(c.start));
         }
         for (const Step& step : c.steps) {
-            EXPECT_EQ(press(c.row, step.step), step.beeps) << "step " << step.step;
+            EXPECT_EQ(press(c.row, step.step, byKey), step.beeps) << "step " << step.step;
             EXPECT_EQ(shown(c.row), QString::fromLatin1(step.text));
             EXPECT_TRUE(text(c.row)->hasFocus());
         }

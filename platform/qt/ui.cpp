@@ -1,5 +1,6 @@
 #include "platform/qt/ui.h"
 
+#include "platform/qt/controls.h"
 #include "platform/qt/seams.h"
 
 #include <QApplication>
@@ -14,11 +15,14 @@
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -179,7 +183,76 @@ QString PrivateLockDirectory()
     return IsPrivateDirectory(own) ? QFile::decodeName(own) : QString();
 }
 
+[[noreturn]] void NoDisplay(const QString& why)
+{
+    fprintf(stderr, "%s: %s\n", program_invocation_short_name, qPrintable(why));
+    _exit(1);
+}
+
+// Qt's messages while it connects to the display: held back, since a failure to connect
+// is told in one line of our own instead of Qt's abort.
+QStringList heldMessages;
+
+void HoldMessageOrFail(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        heldMessages.append(qFormatLogMessage(type, context, message));
+        return;
+    }
+    QStringList tried;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            tried.append(QStringLiteral("%1=%2").arg(QLatin1String(name), qEnvironmentVariable(name)));
+    tried.append(QStringLiteral("Qt platform \"%1\"").arg(qEnvironmentVariable("QT_QPA_PLATFORM")));
+    const bool noWaylandPlatform = heldMessages.join(QLatin1Char('\n')).contains(
+        QLatin1String("Could not find the Qt platform plugin \"wayland\""));
+    NoDisplay(QStringLiteral("cannot open the graphical display (%1)").arg(tried.join(QStringLiteral(", ")))
+              + (noWaylandPlatform ? QStringLiteral("; Qt's Wayland platform is in the package qt6-wayland")
+                                   : QString()));
+}
+
+// Qt's own title bar on Wayland offers to maximise any window; one of fixed size goes
+// back to its normal state at once.
+class FixedSizeGuard : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        const Qt::WindowStates enlarged = Qt::WindowMaximized | Qt::WindowFullScreen;
+        auto* window = qobject_cast<QWidget*>(object);
+        if (event->type() == QEvent::WindowStateChange && window && window->isWindow()
+            && window->minimumSize() == window->maximumSize() && (window->windowState() & enlarged))
+            QMetaObject::invokeMethod(
+                window, [window, enlarged] { window->setWindowState(window->windowState() & ~enlarged); },
+                Qt::QueuedConnection);
+        return false;
+    }
+};
+
 }  // namespace
+
+std::unique_ptr<QApplication> OpenApplication(int& argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+        const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+        if (!x11 && !wayland)
+            NoDisplay(QStringLiteral("no graphical display (neither DISPLAY nor WAYLAND_DISPLAY is set)"));
+        // X11 first, through XWayland in a Wayland session: Wayland lets no window centre
+        // itself or stay above the others. Wayland natively when it is all there is.
+        qputenv("QT_QPA_PLATFORM", x11 && wayland ? "xcb;wayland" : x11 ? "xcb" : "wayland");
+    }
+    const QtMessageHandler previous = qInstallMessageHandler(HoldMessageOrFail);
+    auto application = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    for (const QString& message : std::exchange(heldMessages, {}))
+        fprintf(stderr, "%s\n", qPrintable(message));
+    QApplication::setApplicationName(QStringLiteral("Varnello"));
+    SetUpApplication();
+    return application;
+}
 
 MessageAnswer ShowMessageBox(const QString& text, MessageButtons buttons, MessageIcon icon,
                              MessageAnswer defaultButton, const QString& title)
@@ -274,7 +347,7 @@ void CenterWindow(QWidget* window)
                  area.y() + (area.height() - outer.height()) / 2);
 }
 
-void UseClassicLook()
+void SetUpApplication()
 {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
     // Windows 95's button face, the colour its windows and dialogs are drawn in.
@@ -291,4 +364,8 @@ void UseClassicLook()
     QApplication::setPalette(palette);
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans")});
+    // Message boxes in the family of the window beside them, not the desktop's.
+    QApplication::setFont(DesignFont("MS Sans Serif", 8.25));
+    InstallControlAccessibility();
+    qApp->installEventFilter(new FixedSizeGuard(qApp));
 }
