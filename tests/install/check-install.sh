@@ -28,12 +28,12 @@ usr/bin/varnello-open
 usr/share/applications/varnello.desktop
 usr/share/doc/varnello/changelog.gz
 usr/share/doc/varnello/copyright
+usr/share/icons/hicolor/128x128/apps/varnello.png
 usr/share/icons/hicolor/16x16/apps/varnello.png
 usr/share/icons/hicolor/22x22/apps/varnello.png
 usr/share/icons/hicolor/32x32/apps/varnello.png
 usr/share/icons/hicolor/48x48/apps/varnello.png
 usr/share/icons/hicolor/64x64/apps/varnello.png
-usr/share/icons/hicolor/128x128/apps/varnello.png
 usr/share/man/man1/varnello-open.1.gz
 usr/share/man/man1/varnello.1.gz
 usr/share/metainfo/example.c_seed_58b273e4.varnello.metainfo.xml
@@ -81,7 +81,7 @@ mime="$out/mime"
 mkdir -p "$mime/share/mime/packages" "$mime/files"
 cp /usr/share/mime/packages/freedesktop.org.xml "$dest/usr/share/mime/packages/varnello.xml" \
     "$mime/share/mime/packages/"
-update-mime-database "$mime/share/mime" || fail "update-mime-database rejects the package's file kinds"
+update-mime-database "$mime/share/mime" >/dev/null 2>&1 || fail "update-mime-database rejects the package's file kinds"
 boot_sector() { head -c 510 /dev/zero; printf '\x55\xaa'; head -c 1024 /dev/zero; }
 boot_sector >"$mime/files/disk"
 { boot_sector; printf 'conectix'; head -c 504 /dev/zero; } >"$mime/files/fixed.vhd"
