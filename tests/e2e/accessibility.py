@@ -54,10 +54,19 @@ def window(title, timeout=60):
     return None
 
 
-def show(title, lines):
-    print(f"--- {title}")
-    for depth, role, name, description in lines:
-        print("  " * depth + f"[{role}] {name!r}" + (f" ({description})" if description else ""))
+def read_window(title, role, what):
+    """The tree of the program's window of that title, printed after its role is checked;
+    None when the window never came."""
+    top = window(title)
+    check(top is not None, f"no {what} through AT-SPI")
+    if top is None:
+        return None
+    lines = tree(top)
+    print(f"--- {what}")
+    for depth, kind, name, description in lines:
+        print("  " * depth + f"[{kind}] {name!r}" + (f" ({description})" if description else ""))
+    check(lines[0][1] == role, f"the {what} is a {lines[0][1]}, not a {role}")
+    return lines
 
 
 work = tempfile.mkdtemp(prefix="varnello-a11y.")
@@ -69,17 +78,13 @@ env = dict(os.environ, VARNELLO_DRIVE_C=drive, XDG_RUNTIME_DIR=runtime, QT_QPA_P
            QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", WINEPREFIX=os.path.join(work, "no-wine"))
 varnello = subprocess.Popen([program], env=env)
 try:
-    main = window("Varnello")
-    check(main is not None, "no main window through AT-SPI")
-    if main is not None:
-        lines = tree(main)
-        show("main window", lines)
-        check(lines[0][1] == "frame", f"the main window is a {lines[0][1]}, not a frame")
+    lines = read_window("Varnello", "frame", "main window")
+    if lines is not None:
         controls = [line[1:] for line in lines[1:]]
         by_role = {}
         for role, name, description in controls:
             by_role.setdefault(role, []).append((name, description))
-        # Every control a screen reader speaks has a name; the status line's is its text.
+        # Every control a screen reader speaks has a name.
         for role in ("check box", "text", "push button", "label"):
             for name, _ in by_role.get(role, []):
                 check(name, f"a {role} without a name")
@@ -103,12 +108,8 @@ try:
         # Enter on the first check box, where the focus starts, opens the information window.
         subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Varnello$",
                         "mousemove", "--window", "%1", "20", "20", "key", "Return"], check=False, timeout=60)
-        info = window("Varnello Info")
-        check(info is not None, "no information window through AT-SPI")
-        if info is not None:
-            lines = tree(info)
-            show("information window", lines)
-            check(lines[0][1] == "dialog", f"the information window is a {lines[0][1]}, not a dialog")
+        lines = read_window("Varnello Info", "dialog", "information window")
+        if lines is not None:
             texts = [name for _, role, name, _ in lines if role == "label"]
             for text in ("Varnello", "Windows 95 boot options", "full 32-bit"):
                 check(text in texts, f"the information window does not read {text!r}")

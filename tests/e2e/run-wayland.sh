@@ -11,14 +11,8 @@
 # XWayland or Qt's Wayland platform is missing.
 set -uo pipefail
 
-if [ $# -lt 3 ] || [ $# -gt 4 ]; then
-    echo "usage: $0 VARNELLO VARNELLO_OPEN DEMO_DRIVE [SCREENSHOT_DIR]" >&2
-    exit 2
-fi
-program=$1
-launcher=$2
-demo=$3
-shots=${4:-}
+[ $# = 3 ] || [ $# = 4 ] || { echo "usage: $0 VARNELLO VARNELLO_OPEN DEMO_DRIVE [SCREENSHOT_DIR]" >&2; exit 2; }
+program=$1 launcher=$2 demo=$3 shots=${4:-}
 
 for tool in weston weston-screenshooter Xwayland xdotool; do
     command -v "$tool" >/dev/null || { echo "wayland: $tool is not installed; skipped"; exit 77; }
