@@ -98,26 +98,28 @@ TEST_F(NumericFields, ArrowsAndArrowKeysStepFromTheTextAndBeepOnlyPastABound)
         {2, "x", {{+1, "1", 0}}},
         {2, "9", {{+1, "9", 1}}},
     };
-    for (const bool byKey : {false, true})
-    for (const Spinning& c : cases) {
-        SCOPED_TRACE(testing::Message() << (byKey ? "keys" : "arrows") << ", row " << c.row << " from \"" << c.start << '"');
-        const std::string start = c.start;
-        if (start.size() > 2) {
-            ASSERT_NO_FATAL_FAILURE(this->start("BootDelay=" + start + "\r\n"));
-            ASSERT_EQ(shown(c.row), QString::fromLatin1(c.start));
-            enter(c.row);
-        } else {
-            ASSERT_NO_FATAL_FAILURE(this->start());
-            enter(c.row);
-            QTest::keyClick(text(c.row), Qt::Key_Backspace);
-            QTest::keyClicks(text(c.row), QString::fromLatin1(c.start));
+    for (const bool byKey : {false, true}) {
+        for (const Spinning& c : cases) {
+            SCOPED_TRACE(testing::Message()
+                         << (byKey ? "keys" : "arrows") << ", row " << c.row << " from \"" << c.start << '"');
+            const std::string start = c.start;
+            if (start.size() > 2) {
+                ASSERT_NO_FATAL_FAILURE(this->start("BootDelay=" + start + "\r\n"));
+                ASSERT_EQ(shown(c.row), QString::fromLatin1(c.start));
+                enter(c.row);
+            } else {
+                ASSERT_NO_FATAL_FAILURE(this->start());
+                enter(c.row);
+                QTest::keyClick(text(c.row), Qt::Key_Backspace);
+                QTest::keyClicks(text(c.row), QString::fromLatin1(c.start));
+            }
+            for (const Step& step : c.steps) {
+                EXPECT_EQ(press(c.row, step.step, byKey), step.beeps) << "step " << step.step;
+                EXPECT_EQ(shown(c.row), QString::fromLatin1(step.text));
+                EXPECT_TRUE(text(c.row)->hasFocus());
+            }
+            EXPECT_EQ(savedNumber(c.row), FieldNumber(QString::fromLatin1(c.steps.back().text)));
         }
-        for (const Step& step : c.steps) {
-            EXPECT_EQ(press(c.row, step.step, byKey), step.beeps) << "step " << step.step;
-            EXPECT_EQ(shown(c.row), QString::fromLatin1(step.text));
-            EXPECT_TRUE(text(c.row)->hasFocus());
-        }
-        EXPECT_EQ(savedNumber(c.row), FieldNumber(QString::fromLatin1(c.steps.back().text)));
     }
 }
 

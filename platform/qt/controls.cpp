@@ -254,8 +254,10 @@ StatusBar::StatusBar(QWidget* parent) : QFrame(parent)
 
 void StatusBar::setSimpleText(const QString& text)
 {
+    // Screen readers hear of a new text, not of every pointer movement that rewrites it.
+    if (text != text_)
+        setAccessibleName(text);
     text_ = text;
-    setAccessibleName(text);
     update();
 }
 
