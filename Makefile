@@ -6,11 +6,15 @@
 # for everything inside a FAT file system, qemu-storage-daemon (qemu-system-common) with
 # fuse3 for qcow2, VDI, VMDK and VHDX images, and for the tests' images mkfs.fat and
 # fsck.fat (dosfstools), sfdisk (fdisk), qemu-img and qemu-io (qemu-utils). The package's
-# checks: desktop-file-validate (desktop-file-utils), appstreamcli (appstream) and lintian.
+# checks: desktop-file-validate (desktop-file-utils), appstreamcli (appstream and
+# appstream-compose), lintian, and the file kinds as GIO sees them (shared-mime-info,
+# libglib2.0-bin). The screen reader's view: at-spi2-core, python3-pyatspi, dbus-daemon.
+# Wayland: weston, xwayland and Qt's Wayland platform (qt6-wayland).
 PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev libxcb1-dev libgtest-dev libgmock-dev \
             xvfb xauth x11-utils xdotool imagemagick openbox strace fonts-liberation2 fonts-dejavu-core \
             clang libclang-rt-14-dev libbenchmark-dev desktop-file-utils dpkg-dev file groff-base \
-            mtools qemu-system-common fuse3 dosfstools fdisk qemu-utils appstream lintian
+            mtools qemu-system-common fuse3 dosfstools fdisk qemu-utils appstream appstream-compose lintian \
+            shared-mime-info libglib2.0-bin at-spi2-core python3-pyatspi dbus-daemon weston xwayland qt6-wayland
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)

@@ -9,9 +9,7 @@ int main(int argc, char** argv)
     // Qt would take options of its own from the arguments (-reverse, -platform ...); the
     // program has none but the drive letter, so Qt is given the program's name only.
     int qtArgc = argc > 0 ? 1 : 0;
-    QApplication application(qtArgc, argv);
-    QApplication::setApplicationName(QStringLiteral("Varnello"));
-    UseClassicLook();
+    const auto application = OpenApplication(qtArgc, argv);
 
     // The argument is everything after the program's name, as one text.
     QStringList words;
@@ -19,5 +17,5 @@ int main(int argc, char** argv)
         words.append(QString::fromLocal8Bit(argv[i]));
     if (!Startup(words.join(QLatin1Char(' '))))
         return 0;
-    return application.exec();
+    return QApplication::exec();
 }

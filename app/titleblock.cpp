@@ -29,6 +29,7 @@ void BuildTitleBlock(QWidget* window)
     picture->setObjectName(QStringLiteral("Picture1"));
     picture->setPixmap(QIcon(QStringLiteral(":/varnello.ico")).pixmap(32, 32));
     picture->setGeometry(PixelRect(120, 120, 480, 480));
+    picture->setAccessibleName(QStringLiteral("Program icon"));
 
     auto* title = CaptionPanel(window, QStringLiteral("Varnello"), DesignFont("Arial", 15.75, true, true),
                                QColor(0, 0, 192));

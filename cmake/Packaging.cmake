@@ -5,16 +5,24 @@ include(GNUInstallDirs)
 set(VARNELLO_RELEASE_DATE 2026-12-09)
 set(VARNELLO_RELEASE_NOTE "First release.")
 # The project's own domain, reversed, with its hyphen made an underscore as AppStream asks.
+# Placeholders until the project has a home (the README says what to fill in then); no
+# placeholder address goes where software centres show it.
 set(VARNELLO_APPSTREAM_ID example.c_seed_58b273e4.varnello)
-set(VARNELLO_HOMEPAGE https://c-seed-58b273e4.example/varnello)
 set(CPACK_PACKAGE_CONTACT "Varnello maintainers <maintainers@users.noreply.c-seed-58b273e4.example>")
 
 set(packaged ${CMAKE_CURRENT_BINARY_DIR}/packaged)
 
-# The program and its launcher, the desktop entry and the icon at each size it is drawn in.
+# The program and its launcher, without the compiler's note of itself (.comment), as
+# Debian strips it; the desktop entry, the disk image kinds it opens, and the icon at each
+# size it is drawn in.
 install(TARGETS varnello varnello-open RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(program varnello varnello-open)
+  install(CODE "execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\" COMMAND_ERROR_IS_FATAL ANY)")
+endforeach()
 install(FILES resources/varnello.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-foreach(size 16 22 32 48)
+install(FILES resources/mime/varnello.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+foreach(size 16 22 32 48 64 128)
   install(FILES resources/hicolor/${size}x${size}/apps/varnello.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
@@ -57,7 +65,6 @@ install(FILES ${packaged}/varnello.1.gz ${packaged}/varnello-open.1.gz DESTINATI
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME varnello)
 set(CPACK_PACKAGE_VENDOR "Varnello contributors")
-set(CPACK_PACKAGE_HOMEPAGE_URL ${VARNELLO_HOMEPAGE})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "editor for the start-up options in a Windows 95 msdos.sys")
 set(CPACK_PACKAGE_DESCRIPTION [=[
 Varnello edits the fifteen keys of the section [Options] in the msdos.sys of a
@@ -76,9 +83,12 @@ reported as such.]=])
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Disk images need mtools; images in QEMU's own formats also need qemu-storage-daemon and FUSE.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS mtools)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qemu-system-common, fuse3")
+# The windows are laid out for Arial's metrics, which Liberation Sans shares; the Qt
+# libraries come from dpkg-shlibdeps. Disk images need mtools, images in QEMU's own formats
+# (the desktop entry offers them all) qemu-storage-daemon and FUSE; a Wayland session
+# without XWayland needs Qt's Wayland platform.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation2)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mtools, qemu-system-common, fuse3, qt6-wayland")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QSessionManager>
+#include <QToolButton>
 
 #include "editor/fieldnumber.h"
 #include "options/loading.h"
@@ -71,11 +72,13 @@ SSPanel* Frame(QWidget* parent, const char* name, int left, int top, int width, 
 }
 
 // A command button sits 75 twips inside its frame, which shows as an even bevel round it.
+// Its help, for the status line and screen readers, is its accessible description.
 SSCommand* Command(QWidget* parent, const char* name, const SSPanel* frame, const char* caption, int width,
-                   int height, const QFont& font)
+                   int height, const QFont& font, const char* help)
 {
     auto* command = new SSCommand(parent, QString::fromLatin1(caption));
     command->setObjectName(QLatin1String(name));
+    command->setAccessibleDescription(QString::fromLatin1(help));
     Place(command, Twips(frame->x()) + 75, Twips(frame->y()) + 75, width, height);
     command->setFont(font);
     QPalette palette = command->palette();
@@ -129,6 +132,7 @@ void VRNL::CreateControls()
         Check[i]->setObjectName(ElementName("Check", i));
         Place(Check[i], 240, CheckDesigns[i].top, CheckDesigns[i].width, 255);
         Check[i]->setFont(boxFont);
+        Check[i]->setAccessibleDescription(QString::fromLatin1(CheckDesigns[i].help));
     }
     // The compressed-drive drivers stand out in red: switching them off needs care.
     for (int i : {9, 10}) {
@@ -137,32 +141,44 @@ void VRNL::CreateControls()
         Check[i]->setPalette(palette);
     }
 
-    InfoAbout = Command(this, "InfoAbout", SSPanel2, "Info About...", 1545, 945, DesignFont("Arial", 12, true, true));
+    InfoAbout = Command(this, "InfoAbout", SSPanel2, "Info About...", 1545, 945, DesignFont("Arial", 12, true, true),
+                        "Display the information dialog box");
     InfoAbout->setIcon(QIcon(QStringLiteral(":/varnello.ico")));
     InfoAbout->setIconSize(QSize(32, 32));
-    ExitVRNL = Command(this, "ExitVRNL", SSPanel4, "Exit", 945, 945, DesignFont("Arial", 18, true));
+    ExitVRNL = Command(this, "ExitVRNL", SSPanel4, "Exit", 945, 945, DesignFont("Arial", 18, true), "Exit 'Varnello'");
     ExitVRNL->setIcon(QIcon(QStringLiteral(":/exit.ico")));
     ExitVRNL->setIconSize(QSize(32, 32));
-    DefaultSettings = Command(this, "DefaultSettings", SSPanel3, "Default Settings", 2505, 585, DesignFont("Arial", 14.25, true, true));
+    DefaultSettings = Command(this, "DefaultSettings", SSPanel3, "Default Settings", 2505, 585,
+                              DesignFont("Arial", 14.25, true, true), "Restore the original Windows 95 configuration");
 
     const QFont fieldFont = DesignFont("Arial", 8.25);
     const QFont labelFont = DesignFont("MS Sans Serif", 8.25);
     for (int i = 0; i < 3; ++i) {
         const NumericRow& row = NumericRows[i];
         const int top = FirstRowTop + 480 * i;
+        const QString caption = QString::fromLatin1(row.caption);
+        const QString help = QString::fromLatin1(RowHelp[i]);
         Text[i] = new TextField(this, row.typedLength);
         Text[i]->setObjectName(ElementName("Text", i));
         Place(Text[i], 3480, top, 375, 315);
         Text[i]->setFont(fieldFont);
+        // Named by its label, which a screen reader cannot tie to it by place.
+        Text[i]->setAccessibleName(caption);
+        Text[i]->setAccessibleDescription(help);
         Spin[i] = new SpinButton(this, row.repeatDelayMs);
         Spin[i]->setObjectName(ElementName("Spin", i));
         Place(Spin[i], 3855, top, 165, 315);
-        SSPanel6[i] = new SSPanel(this, QString::fromLatin1(row.caption));
+        const QString option = caption.section(QStringLiteral(" ("), 0, 0);  // "Boot Delay"
+        Spin[i]->setAccessibleName(option);
+        Spin[i]->upArrow()->setAccessibleName(option + QStringLiteral(" up"));
+        Spin[i]->downArrow()->setAccessibleName(option + QStringLiteral(" down"));
+        SSPanel6[i] = new SSPanel(this, caption);
         SSPanel6[i]->setObjectName(ElementName("SSPanel6", i));
         Place(SSPanel6[i], 4080, top, 2055, 315);
         SSPanel6[i]->setFont(labelFont);
         SSPanel6[i]->setFrameShadow(QFrame::Sunken);
         SSPanel6[i]->setLineWidth(1);
+        SSPanel6[i]->setAccessibleDescription(help);
     }
 
     FastHelp = new StatusBar(this);
@@ -197,6 +213,7 @@ void VRNL::ConnectHandlers()
         connect(SSPanel6[i], &SSPanel::pointerMoved, this, [this, i] { TextMouseMove(i); });
         connect(Spin[i], &SpinButton::spinUp, this, [this, i] { SpinStep(i, +1); });
         connect(Spin[i], &SpinButton::spinDown, this, [this, i] { SpinStep(i, -1); });
+        connect(Text[i], &TextField::stepKey, this, [this, i](int step) { SpinStep(i, step); });
     }
     for (SSPanel* frame : {SSPanel1, SSPanel2, SSPanel3, SSPanel4, SSPanel5})
         connect(frame, &SSPanel::pointerMoved, this, &VRNL::ClearHelp);
@@ -410,12 +427,7 @@ void VRNL::TextMouseMove(int index)
 
 void VRNL::CommandMouseMove(const SSCommand* command)
 {
-    if (command == InfoAbout)
-        FastHelp->setSimpleText(QStringLiteral("Display the information dialog box"));
-    else if (command == DefaultSettings)
-        FastHelp->setSimpleText(QStringLiteral("Restore the original Windows 95 configuration"));
-    else if (command == ExitVRNL)
-        FastHelp->setSimpleText(QStringLiteral("Exit 'Varnello'"));
+    FastHelp->setSimpleText(command->accessibleDescription());
 }
 
 void VRNL::ClearHelp()

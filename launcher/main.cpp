@@ -20,9 +20,7 @@ public:
         if (application_)
             return;
         // Qt gets the program's name only, no options from the user's command line.
-        application_ = std::make_unique<QApplication>(argc_, argv_);
-        QApplication::setApplicationName(QStringLiteral("Varnello"));
-        UseClassicLook();
+        application_ = OpenApplication(argc_, argv_);
     }
 
     void tell(const QString& problem)

@@ -7,7 +7,8 @@ text editor (or GIMP). This script turns them into:
   resources/varnello.ico   program icon: 32, 22, 16, 14, 12 and 10 px, 16 colours
   resources/exit.ico       Exit button: 32 px in 16 colours and in monochrome
   resources/hicolor/<n>x<n>/apps/varnello.png   for desktop installation
-                           (16, 22, 32, and 48 scaled up from 32)
+                           (16, 22, 32; 48, 64 and 128 scaled up from 32, the
+                           last two at whole multiples so the pixels stay sharp)
 
 Only the standard library is used: the ICO images are plain BMP-in-ICO with a
 4-bit (or 1-bit) palette and an AND mask, the PNGs are RGBA written via zlib.
@@ -37,7 +38,7 @@ PALETTE16 = [
 PALETTE2 = [(0x00, 0x00, 0x00), (0xFF, 0xFF, 0xFF)]
 
 PROGRAM_SIZES = [32, 22, 16, 14, 12, 10]
-PNG_SIZES = {16: 16, 22: 22, 32: 32, 48: 32}  # PNG size -> source image size
+PNG_SIZES = {16: 16, 22: 22, 32: 32, 48: 32, 64: 32, 128: 32}  # PNG size -> source image size
 
 
 class ArtError(Exception):

@@ -22,6 +22,12 @@ TEST_F(MainWindowTest, FixedClientAreaCentred)
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
     EXPECT_EQ(window->windowTitle(), "Varnello");
     EXPECT_EQ(window->pos(), CentredCorner(window->frameGeometry().size()));
+
+    // Where a title bar offers to maximise it anyway, the window stays as it is.
+    window->setWindowState(Qt::WindowMaximized);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->windowState(), Qt::WindowNoState);
+    EXPECT_EQ(window->size(), QSize(426, 337));
 }
 
 TEST_F(MainWindowTest, EveryControlWhereDesigned)

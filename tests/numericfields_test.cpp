@@ -30,11 +30,14 @@ protected:
     {
         return CentreIn(window, step > 0 ? spin(row)->upArrow() : spin(row)->downArrow());
     }
-    // One click on an arrow; returns the beeps it made.
-    int press(int row, int step) const
+    // One click on an arrow, or Up or Down in the field; returns the beeps it made.
+    int press(int row, int step, bool byKey) const
     {
         const int before = BeepCount();
-        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, arrow(row, step));
+        if (byKey)
+            QTest::keyClick(text(row), step > 0 ? Qt::Key_Up : Qt::Key_Down);
+        else
+            QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, arrow(row, step));
         return BeepCount() - before;
     }
     QString shown(int row) const { return text(row)->text(); }
@@ -82,7 +85,8 @@ struct Spinning {
 
 // The focus stays in the field while its arrows are clicked, so each step starts from
 // the text as it stands, not from a normalised one; the last step's number is written.
-TEST_F(NumericFields, ArrowsStepFromTheTextAndBeepOnlyPastABound)
+// Up and Down in the field step exactly as the arrows do.
+TEST_F(NumericFields, ArrowsAndArrowKeysStepFromTheTextAndBeepOnlyPastABound)
 {
     const Spinning cases[] = {
         {0, "98", {{+1, "99", 0}, {+1, "99", 1}}},
@@ -100,25 +104,28 @@ TEST_F(NumericFields, ArrowsStepFromTheTextAndBeepOnlyPastABound)
         {2, "x", {{+1, "1", 0}}},
         {2, "9", {{+1, "9", 1}}},
     };
-    for (const Spinning& c : cases) {
-        SCOPED_TRACE(testing::Message() << "row " << c.row << " from \"" << c.start << '"');
-        const std::string start = c.start;
-        if (start.size() > 2) {
-            ASSERT_NO_FATAL_FAILURE(this->start("BootDelay=" + start + "\r\n"));
-            ASSERT_EQ(shown(c.row), QString::fromLatin1(c.start));
-            enter(c.row);
-        } else {
-            ASSERT_NO_FATAL_FAILURE(this->start());
-            enter(c.row);
-            QTest::keyClick(text(c.row), Qt::Key_Backspace);
-            QTest::keyClicks(text(c.row), QString::fromLatin1(c.start));
+    for (const bool byKey : {false, true}) {
+        for (const Spinning& c : cases) {
+            SCOPED_TRACE(testing::Message()
+                         << (byKey ? "keys" : "arrows") << ", row " << c.row << " from \"" << c.start << '"');
+            const std::string start = c.start;
+            if (start.size() > 2) {
+                ASSERT_NO_FATAL_FAILURE(this->start("BootDelay=" + start + "\r\n"));
+                ASSERT_EQ(shown(c.row), QString::fromLatin1(c.start));
+                enter(c.row);
+            } else {
+                ASSERT_NO_FATAL_FAILURE(this->start());
+                enter(c.row);
+                QTest::keyClick(text(c.row), Qt::Key_Backspace);
+                QTest::keyClicks(text(c.row), QString::fromLatin1(c.start));
+            }
+            for (const Step& step : c.steps) {
+                EXPECT_EQ(press(c.row, step.step, byKey), step.beeps) << "step " << step.step;
+                EXPECT_EQ(shown(c.row), QString::fromLatin1(step.text));
+                EXPECT_TRUE(text(c.row)->hasFocus());
+            }
+            EXPECT_EQ(savedNumber(c.row), FieldNumber(QString::fromLatin1(c.steps.back().text)));
         }
-        for (const Step& step : c.steps) {
-            EXPECT_EQ(press(c.row, step.step), step.beeps) << "step " << step.step;
-            EXPECT_EQ(shown(c.row), QString::fromLatin1(step.text));
-            EXPECT_TRUE(text(c.row)->hasFocus());
-        }
-        EXPECT_EQ(savedNumber(c.row), FieldNumber(QString::fromLatin1(c.steps.back().text)));
     }
 }
 

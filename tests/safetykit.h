@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -92,16 +93,16 @@ class AsUser {
 public:
     explicit AsUser(uid_t id)
     {
-        groups_.resize(size_t(getgroups(0, nullptr)));
-        getgroups(int(groups_.size()), groups_.data());
+        groups_.resize(size_t(std::max(getgroups(0, nullptr), 0)));
         const gid_t none[] = {gid_t(id)};
-        active_ = setgroups(1, none) == 0 && setresgid(-1, id, -1) == 0 && setresuid(-1, id, -1) == 0;
+        active_ = getgroups(int(groups_.size()), groups_.data()) >= 0 && setgroups(1, none) == 0
+                  && setresgid(-1, id, -1) == 0 && setresuid(-1, id, -1) == 0;
     }
     ~AsUser()
     {
-        setresuid(-1, 0, -1);
-        setresgid(-1, 0, -1);
-        setgroups(groups_.size(), groups_.data());
+        // Every later check would run with the other user's rights.
+        if (setresuid(-1, 0, -1) != 0 || setresgid(-1, 0, -1) != 0 || setgroups(groups_.size(), groups_.data()) != 0)
+            std::abort();
     }
     AsUser(const AsUser&) = delete;
     AsUser& operator=(const AsUser&) = delete;

@@ -190,8 +190,9 @@ TEST(InstanceLock, NothingAnotherUserPlantsIsObeyed)
             ASSERT_TRUE(nobody.active());
             for (const char* dir : c.directories)
                 mkdir((tmp + dir).c_str(), 0700);
-            if (c.link)
-                symlink((tmp + c.link).c_str(), (tmp + "/varnello-0").c_str());
+            if (c.link) {
+                ASSERT_EQ(symlink((tmp + c.link).c_str(), (tmp + "/varnello-0").c_str()), 0);
+            }
             if (c.lock) {
                 ASSERT_TRUE(planted.emplace(QString::fromStdString(tmp + c.lock)).tryLock(0));
             }

@@ -2,8 +2,11 @@
 
 #include "platform/qt/ui.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
+#include <QDialog>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -55,19 +58,49 @@ private:
     QString shown_;  // the text before the edit being validated
 };
 
+// A panel with a caption is read as that text, one without as a pane that frames others.
+class PanelAccessibility : public QAccessibleWidget {
+public:
+    explicit PanelAccessibility(SSPanel* panel) : QAccessibleWidget(panel) {}
+    QAccessible::Role role() const override
+    {
+        return static_cast<const SSPanel*>(widget())->caption().isEmpty() ? QAccessible::Pane : QAccessible::StaticText;
+    }
+};
+
+QAccessibleInterface* ControlAccessibility(const QString& className, QObject* object)
+{
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (!widget)
+        return nullptr;
+    if (className == QLatin1String("SSPanel"))
+        return new PanelAccessibility(static_cast<SSPanel*>(widget));
+    if (className == QLatin1String("SpinButton"))
+        return new QAccessibleWidget(widget, QAccessible::Grouping);
+    if (className == QLatin1String("StatusBar"))
+        return new QAccessibleWidget(widget, QAccessible::StatusBar);
+    // Qt reads a plain top-level widget as a client area ("filler"), not as the window it is.
+    const Qt::WindowType type = widget->windowType();
+    if ((type == Qt::Window || type == Qt::SplashScreen) && !qobject_cast<QDialog*>(widget))
+        return new QAccessibleWidget(widget, QAccessible::Window);
+    return nullptr;
+}
+
 }  // namespace
 
-SSPanel::SSPanel(QWidget* parent, const QString& caption) : QFrame(parent), caption_(caption)
+SSPanel::SSPanel(QWidget* parent, const QString& caption) : QFrame(parent)
 {
     setFrameStyle(QFrame::Panel | QFrame::Raised);
     setLineWidth(2);
     SetBackground(this, LightGrey);
     TrackPointer(this);
+    setCaption(caption);
 }
 
 void SSPanel::setCaption(const QString& caption)
 {
     caption_ = caption;
+    setAccessibleName(caption);
     update();
 }
 
@@ -158,6 +191,17 @@ TextField::TextField(QWidget* parent, int typedLength) : QLineEdit(parent), type
 {
     setValidator(new TypedLengthValidator(this, typedLength));
     TrackPointer(this);
+}
+
+void TextField::keyPressEvent(QKeyEvent* event)
+{
+    // The arrow keys step the number, as in the platform's own spin boxes.
+    if ((event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        emit stepKey(event->key() == Qt::Key_Up ? +1 : -1);
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
 }
 
 void TextField::mouseMoveEvent(QMouseEvent* event)
@@ -284,6 +328,9 @@ StatusBar::StatusBar(QWidget* parent) : QFrame(parent)
 
 void StatusBar::setSimpleText(const QString& text)
 {
+    // Screen readers hear of a new text, not of every pointer movement that rewrites it.
+    if (text != text_)
+        setAccessibleName(text);
     text_ = text;
     update();
 }
@@ -309,4 +356,9 @@ QFont DesignFont(const char* family, qreal points, bool bold, bool italic)
     font.setBold(bold);
     font.setItalic(italic);
     return font;
+}
+
+void InstallControlAccessibility()
+{
+    QAccessible::installFactory(&ControlAccessibility);
 }

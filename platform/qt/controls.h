@@ -3,7 +3,8 @@
 // The control kinds the windows are built from: 3-D panels and command buttons, the
 // standard check box and edit field, a vertical spin button and a one-line status bar.
 // Each reports pointer movement over itself (not over its children) as pointerMoved(),
-// and keeps that movement from reaching the widget below it.
+// and keeps that movement from reaching the widget below it. Each has a role a screen
+// reader speaks; InstallControlAccessibility gives the kinds Qt has none for theirs.
 
 #include <QCheckBox>
 #include <QColor>
@@ -72,8 +73,11 @@ public:
 signals:
     void pointerMoved();
     void focusLost();
+    // Up or Down was pressed: step the number by +1 or -1, as a spin arrow would.
+    void stepKey(int step);
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
@@ -140,3 +144,8 @@ private:
 
 // A font as the window designs name it; fontconfig stands in for missing families.
 QFont DesignFont(const char* family, qreal points, bool bold = false, bool italic = false);
+
+// Roles for screen readers: a captioned panel reads as a label, a bare one as a pane, the
+// spin button as a group of its arrows, the status bar as one, and a top-level window that
+// is no dialog as a frame. Called once the application object exists.
+void InstallControlAccessibility();

@@ -1,5 +1,6 @@
 #include "platform/qt/ui.h"
 
+#include "platform/qt/controls.h"
 #include "platform/qt/seams.h"
 
 #include <QApplication>
@@ -14,11 +15,14 @@
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -203,22 +207,63 @@ QString PrivateLockDirectory()
     return IsPrivateDirectory(own) ? QFile::decodeName(own) : QString();
 }
 
-// Restores the window it watches whenever that is minimised.
-class Unminimiser : public QObject {
+[[noreturn]] void NoDisplay(const QString& why)
+{
+    fprintf(stderr, "%s: %s\n", program_invocation_short_name, qPrintable(why));
+    _exit(1);
+}
+
+// Qt's messages while it connects to the display: held back, since a failure to connect
+// is told in one line of our own instead of Qt's abort.
+QStringList heldMessages;
+
+void HoldMessageOrFail(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        heldMessages.append(qFormatLogMessage(type, context, message));
+        return;
+    }
+    QStringList tried;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            tried.append(QStringLiteral("%1=%2").arg(QLatin1String(name), qEnvironmentVariable(name)));
+    tried.append(QStringLiteral("Qt platform \"%1\"").arg(qEnvironmentVariable("QT_QPA_PLATFORM")));
+    const bool noWaylandPlatform = heldMessages.join(QLatin1Char('\n')).contains(
+        QLatin1String("Could not find the Qt platform plugin \"wayland\""));
+    NoDisplay(QStringLiteral("cannot open the graphical display (%1)").arg(tried.join(QStringLiteral(", ")))
+              + (noWaylandPlatform ? QStringLiteral("; Qt's Wayland platform is in the package qt6-wayland")
+                                   : QString()));
+}
+
+// Takes back the window states it is given as soon as a window enters one of them: a
+// modal window minimised would leave the program unreachable, and Qt's own title bar on
+// Wayland offers to maximise a window of fixed size. Undone after the event, since Qt is
+// still taking the change in while it runs.
+class StateUndoer : public QObject {
 public:
-    using QObject::QObject;
+    StateUndoer(QObject* parent, Qt::WindowStates unwanted, bool fixedSizeOnly)
+        : QObject(parent), unwanted_(unwanted), fixedSizeOnly_(fixedSizeOnly)
+    {
+    }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
+    bool eventFilter(QObject* object, QEvent* event) override
     {
-        auto* window = static_cast<QWidget*>(watched);
-        // Undone after the event: Qt is still taking the change in while it runs.
-        if (event->type() == QEvent::WindowStateChange && window->isMinimized())
-            QMetaObject::invokeMethod(
-                window, [window] { window->setWindowState(window->windowState() & ~Qt::WindowMinimized); },
-                Qt::QueuedConnection);
+        auto* window = qobject_cast<QWidget*>(object);
+        if (event->type() != QEvent::WindowStateChange || !window || !window->isWindow()
+            || !(window->windowState() & unwanted_))
+            return false;
+        if (fixedSizeOnly_ && window->minimumSize() != window->maximumSize())
+            return false;
+        QMetaObject::invokeMethod(
+            window, [window, unwanted = unwanted_] { window->setWindowState(window->windowState() & ~unwanted); },
+            Qt::QueuedConnection);
         return false;
     }
+
+private:
+    Qt::WindowStates unwanted_;
+    bool fixedSizeOnly_;
 };
 
 // The instance lock's path, or "" where there is none to obey: no private directory, or
@@ -237,6 +282,27 @@ QString InstanceLockPath()
 }
 
 }  // namespace
+
+std::unique_ptr<QApplication> OpenApplication(int& argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+        const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+        if (!x11 && !wayland)
+            NoDisplay(QStringLiteral("no graphical display (neither DISPLAY nor WAYLAND_DISPLAY is set)"));
+        // X11 first, through XWayland in a Wayland session: Wayland lets no window centre
+        // itself or stay above the others. Wayland natively when it is all there is.
+        qputenv("QT_QPA_PLATFORM", x11 && wayland ? "xcb;wayland" : x11 ? "xcb" : "wayland");
+    }
+    const QtMessageHandler previous = qInstallMessageHandler(HoldMessageOrFail);
+    auto application = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    for (const QString& message : std::exchange(heldMessages, {}))
+        fprintf(stderr, "%s\n", qPrintable(message));
+    QApplication::setApplicationName(QStringLiteral("Varnello"));
+    SetUpApplication();
+    return application;
+}
 
 MessageAnswer ShowMessageBox(const QString& text, MessageButtons buttons, MessageIcon icon,
                              MessageAnswer defaultButton, const QString& title)
@@ -314,7 +380,7 @@ void SetStaysOnTop(QWidget* window, bool onTop)
 
 void RestoreWhenMinimised(QWidget* dialog)
 {
-    dialog->installEventFilter(new Unminimiser(dialog));
+    dialog->installEventFilter(new StateUndoer(dialog, Qt::WindowMinimized, false));
 }
 
 bool AnotherInstanceRunning()
@@ -380,7 +446,7 @@ void CenterWindow(QWidget* window)
                  area.y() + int((area.height() - outer.height()) / 2));
 }
 
-void UseClassicLook()
+void SetUpApplication()
 {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
     // Windows 95's button face, the colour its windows and dialogs are drawn in.
@@ -397,4 +463,8 @@ void UseClassicLook()
     QApplication::setPalette(palette);
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans")});
+    // Message boxes in the family of the window beside them, not the desktop's.
+    QApplication::setFont(DesignFont("MS Sans Serif", 8.25));
+    InstallControlAccessibility();
+    qApp->installEventFilter(new StateUndoer(qApp, Qt::WindowMaximized | Qt::WindowFullScreen, true));
 }

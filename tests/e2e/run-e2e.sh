@@ -668,6 +668,19 @@ leaving_from_a_field() {
     confirm_save "$work/leave-after"
 }
 
+arrow_keys_in_a_field() {
+    # Up and Down step a field as its arrows do, also when each press and its release
+    # wait together while the program is stopped.
+    drive=$(new_drive keys)
+    launch "$drive"
+    click_twips $TEXT1
+    kill -STOP "$app_pid"
+    key_to_main Up Up Up Down
+    kill -CONT "$app_pid"
+    expected_save "$drive/msdos.sys" BootMenuDelay=7 >"$work/keys-after"
+    save_with_yes "$work/keys-after"
+}
+
 # ---------------------------------------------------------------------------------------
 splash_window() {
     # The splash window is painted before the drive is looked at and msdos.sys is read (the
@@ -773,6 +786,7 @@ run "disabled box drawn grey" disabled_box_grey
 run "Qt options are no drive letters" qt_options_are_no_drive_letters
 run "field left by a click" field_left_by_a_click
 run "leaving from a field" leaving_from_a_field
+run "arrow keys in a field" arrow_keys_in_a_field
 run "splash window" splash_window
 run "disk image as an ordinary user" disk_image
 
