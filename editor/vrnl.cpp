@@ -9,6 +9,7 @@
 
 #include "editor/fieldnumber.h"
 #include "options/loading.h"
+#include "options/rules.h"
 #include "options/saving.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/twips.h"
@@ -301,9 +302,8 @@ void VRNL::Load()
     else if (!drive.inUse.empty())
         Warn(drive.inUse);
     if (!drive.earlierDos) {
-        Warn("MS-DOS Version 5 or 6.x is not found.\r\nSome options are disabled and setted by default");
-        Options.BootMulti = false;
-        Options.BootWin = true;
+        Warn(NoEarlierDosNotice);
+        ApplyNoEarlierDos(Options);
         Check[2]->setEnabled(false);
         Check[5]->setEnabled(false);
     }
@@ -342,10 +342,7 @@ void VRNL::CheckClick(int index)
         }
     } else if ((index == 9 || index == 10) && !on && UserEditing) {
         const MessageAnswer answer =
-            Message(QStringLiteral("If you deselect this option, you must manually install compressed drives.\r\n"
-                               "\r\n"
-                               "Do you want to continue?"),
-                MessageButtons::YesNo, MessageIcon::Exclamation, MessageAnswer::No);
+            Message(QString::fromLatin1(CompressedDriveWarning), MessageButtons::YesNo, MessageIcon::Exclamation, MessageAnswer::No);
         if (answer != MessageAnswer::Yes) {
             Options.*CheckOption[index] = true;
             Check[index]->setChecked(true);
