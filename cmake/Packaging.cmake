@@ -5,7 +5,7 @@ include(GNUInstallDirs)
 set(VARNELLO_RELEASE_DATE 2026-12-09)
 set(VARNELLO_RELEASE_NOTE "First release.")
 # The project's own domain, reversed, with its hyphen made an underscore as AppStream asks.
-# Placeholders until the project has a home (the README says what to fill in then); no
+# Placeholders until the project has a home (docs/installing.md says what to fill in then); no
 # placeholder address goes where software centres show it.
 set(VARNELLO_APPSTREAM_ID example.c_seed_58b273e4.varnello)
 set(CPACK_PACKAGE_CONTACT "Varnello maintainers <maintainers@users.noreply.c-seed-58b273e4.example>")
