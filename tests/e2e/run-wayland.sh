@@ -37,7 +37,7 @@ fail() {
 }
 wait_until() {
     local _
-    for _ in $(seq 300); do "$@" && return 0; sleep 0.1; done
+    for _ in $(seq 600); do "$@" && return 0; sleep 0.1; done
     return 1
 }
 
@@ -142,8 +142,9 @@ echo "wayland: alone, native: the message box is a window of its own"
 
 # With XWayland: X11, where the windows place themselves; no Wayland connection at all.
 start_weston wayland-x11 --xwayland
-x11=$(sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$WESTON_LOG" | head -n 1)
-[ -n "$x11" ] || fail "weston started no XWayland: $(cat "$WESTON_LOG")"
+# weston says where XWayland listens once it has set it up, after its own socket is there.
+xwayland_display() { x11=$(sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$WESTON_LOG" | head -n 1); [ -n "$x11" ]; }
+wait_until xwayland_display || fail "weston started no XWayland: $(cat "$WESTON_LOG")"
 start_program "$drive" WAYLAND_DISPLAY=wayland-x11 DISPLAY="$x11"
 main_on_x11() { DISPLAY=$x11 xdotool search --onlyvisible --name '^Varnello$' >/dev/null 2>&1; }
 wait_until main_on_x11 || fail "no main window through XWayland on $x11"
