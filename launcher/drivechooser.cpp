@@ -9,7 +9,9 @@
 #include <QListWidget>
 
 #include "launcher/launch.h"
+#include "platform/qt/application.h"
 #include "platform/qt/controls.h"
+#include "platform/qt/messagebox.h"
 #include "platform/qt/twips.h"
 #include "platform/qt/ui.h"
 
@@ -132,7 +134,7 @@ void DriveChooser::choose(const QString& path)
         return;  // the file dialog was cancelled
     const LaunchChoice choice = ChooseDrive(QFile::encodeName(path).toStdString());
     if (choice.action != LaunchAction::Start) {
-        ShowMessageBox(choice.problem, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok, QStringLiteral("Varnello"));
+        ShowMessageBox(choice.problem);
         return;
     }
     chosen_ = choice.drive;
