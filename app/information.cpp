@@ -3,6 +3,7 @@
 #include <QIcon>
 
 #include "app/titleblock.h"
+#include "platform/qt/application.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/twips.h"
 #include "platform/qt/ui.h"

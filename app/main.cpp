@@ -2,7 +2,7 @@
 #include <QStringList>
 
 #include "app/startup.h"
-#include "platform/qt/ui.h"
+#include "platform/qt/application.h"
 
 int main(int argc, char** argv)
 {

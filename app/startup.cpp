@@ -7,6 +7,8 @@
 #include "app/starting.h"
 #include "editor/vrnl.h"
 #include "platform/file/files.h"
+#include "platform/qt/instancelock.h"
+#include "platform/qt/messagebox.h"
 #include "platform/qt/ui.h"
 #include "platform/qt/version.h"
 
@@ -42,7 +44,7 @@ namespace {
 // The message before the program ends, the splash window already gone.
 void Refuse(const QString& text)
 {
-    ShowMessageBox(text, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok, QStringLiteral("Varnello"));
+    ShowMessageBox(text);
 }
 
 }  // namespace

@@ -48,12 +48,12 @@ QString FieldText(int16_t value)
     return QString::number(value);
 }
 
-int16_t NormalisedValue(const QString& text, const NumericRow& row)
+int16_t NormalisedValue(const QString& text, const OptionKey& row)
 {
     return std::clamp(FieldNumber(text), row.lowest, row.highest);
 }
 
-SpinResult SteppedValue(const QString& text, int step, const NumericRow& row)
+SpinResult SteppedValue(const QString& text, int step, const OptionKey& row)
 {
     const int16_t value = RoundToInt16(FieldValue(text) + step);
     if (value < row.lowest)

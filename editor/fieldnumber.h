@@ -18,12 +18,12 @@ int16_t FieldNumber(const QString& text);
 // The shortest decimal form a field is written back in.
 QString FieldText(int16_t value);
 
-// The value a field takes when the user leaves it: clamped into the row's bounds.
-int16_t NormalisedValue(const QString& text, const NumericRow& row);
+// The value a field takes when the user leaves it: clamped into the option's range.
+int16_t NormalisedValue(const QString& text, const OptionKey& row);
 
 // One step of a spin arrow from the field's text; beep when the step passed a bound.
 struct SpinResult {
     int16_t value;
     bool beep;
 };
-SpinResult SteppedValue(const QString& text, int step, const NumericRow& row);
+SpinResult SteppedValue(const QString& text, int step, const OptionKey& row);

@@ -6,52 +6,18 @@
 #include <QKeyEvent>
 #include <QSessionManager>
 #include <QToolButton>
+#include <vector>
 
 #include "editor/fieldnumber.h"
 #include "options/loading.h"
 #include "options/rules.h"
 #include "options/saving.h"
 #include "platform/qt/controls.h"
+#include "platform/qt/messagebox.h"
 #include "platform/qt/twips.h"
 #include "platform/qt/ui.h"
 
 namespace {
-
-struct CheckDesign {
-    const char* caption;
-    int top;
-    int width;
-    const char* help;  // on the status line while the pointer is over the box
-};
-
-// Check(1..12); index 0 unused. All at Left 240, 255 high.
-constexpr std::array<CheckDesign, 13> CheckDesigns{{
-    {nullptr, 0, 0, nullptr},
-    {"Show Startup Menu", 240, 1815, "Enables automatic display of the Windows 95 Startup menu."},
-    {"Enable Dual Boot", 600, 1575,
-     "Enables dual-boot capabilities. Checking this box enables the ability to start MS-DOS."},
-    {"Enable Startup Keys (F-Keys)", 960, 2535, "Enables the startup option keys."},
-    {"Load Components at Top of 640K", 1320, 2775,
-     "Enables loading of COMMAND.COM or DRVSPACE.BIN at the top of 640K memory."},
-    {"Boot Windows 95 as Default OS", 1680, 2655, "Enables Windows 95 as the default operating system."},
-    {"Boot Safe Mode Warning", 2040, 2175, "Enables the Safe Mode startup warning."},
-    {"Load Startup Logo", 2400, 1695, "Enables display of the animated logo."},
-    {"Load the Windows GUI as Default", 2760, 2775, "Enables automatic graphical startup into Windows 95."},
-    {"Autoload DriveSpace Driver", 3120, 2415, "Enables automatic loading of DRVSPACE.BIN."},
-    {"Autoload DoubleSpace Driver", 3480, 2535, "Enables automatic loading of DBLSPACE.BIN."},
-    {"Enable Network Support", 3840, 2175, "Enables Safe Mode With Networking as a menu option."},
-    {"Enable Double-Buffering", 4200, 2175, "Enables loading of a double-buffering driver for a SCSI controller."},
-}};
-
-// Text(i) and its label SSPanel6(i) explain the same option.
-constexpr std::array<const char*, 3> RowHelp{
-    "Sets the initial startup delay to n seconds.",
-    "Sets the number of seconds to display the Windows Startup menu.",
-    "Sets the default menu item on the Windows Startup menu.",
-};
-
-// Numeric rows are 480 twips apart from this top.
-constexpr int FirstRowTop = 3120;
 
 void Place(QWidget* widget, int left, int top, int width, int height)
 {
@@ -88,18 +54,6 @@ SSCommand* Command(QWidget* parent, const char* name, const SSPanel* frame, cons
     return command;
 }
 
-// Every message box of the window is titled "Varnello".
-MessageAnswer Message(const QString& text, MessageButtons buttons, MessageIcon icon, MessageAnswer defaultButton)
-{
-    return ShowMessageBox(text, buttons, icon, defaultButton, QStringLiteral("Varnello"));
-}
-
-// A message from the option layer, with OK and the exclamation icon.
-void Warn(const std::string& text)
-{
-    Message(QString::fromStdString(text), MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok);
-}
-
 }  // namespace
 
 VRNL::VRNL(std::string bootPath, std::function<void(QWidget*)> openInformation)
@@ -114,34 +68,46 @@ VRNL::VRNL(std::string bootPath, std::function<void(QWidget*)> openInformation)
     setFixedSize(Pixels(6390), Pixels(5055));
     setAttribute(Qt::WA_DeleteOnClose);
     setMouseTracking(true);
-    CreateControls();
+    // Frames first, so that the controls they frame lie above them.
+    CreateFrames();
+    CreateBoxes();
+    CreateCommands();
+    CreateFieldRows();
+    CreateStatusLine();
+    SetTabOrder();
     ConnectHandlers();
 }
 
-void VRNL::CreateControls()
+void VRNL::CreateFrames()
 {
-    // Frames first, so that the controls they frame lie above them.
     SSPanel1 = Frame(this, "SSPanel1", 120, 120, 3015, 4455);
     SSPanel2 = Frame(this, "SSPanel2", 3360, 480, 1695, 1095);
     SSPanel4 = Frame(this, "SSPanel4", 5160, 480, 1095, 1095);
     SSPanel3 = Frame(this, "SSPanel3", 3480, 1800, 2655, 735);
     SSPanel5 = Frame(this, "SSPanel5", 3360, 3000, 2895, 1575);
+}
 
+void VRNL::CreateBoxes()
+{
     const QFont boxFont = DesignFont("MS Sans Serif", 8.25);
-    for (int i = 1; i <= 12; ++i) {
-        Check[i] = new CheckBox(this, QString::fromLatin1(CheckDesigns[i].caption));
+    for (int i = 1; i < int(Check.size()); ++i) {
+        const OptionKey& option = BoxOption(i);
+        Check[i] = new CheckBox(this, QString::fromLatin1(option.caption));
         Check[i]->setObjectName(ElementName("Check", i));
-        Place(Check[i], 240, CheckDesigns[i].top, CheckDesigns[i].width, 255);
+        Place(Check[i], 240, BoxPlaces[i - 1].top, BoxPlaces[i - 1].width, 255);
         Check[i]->setFont(boxFont);
-        Check[i]->setAccessibleDescription(QString::fromLatin1(CheckDesigns[i].help));
+        Check[i]->setAccessibleDescription(QString::fromLatin1(option.help));
+        // The compressed-drive drivers stand out in red: switching them off needs care.
+        if (option.role == OptionRole::CompressedDrive) {
+            QPalette palette = Check[i]->palette();
+            palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
+            Check[i]->setPalette(palette);
+        }
     }
-    // The compressed-drive drivers stand out in red: switching them off needs care.
-    for (int i : {9, 10}) {
-        QPalette palette = Check[i]->palette();
-        palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
-        Check[i]->setPalette(palette);
-    }
+}
 
+void VRNL::CreateCommands()
+{
     InfoAbout = Command(this, "InfoAbout", SSPanel2, "Info About...", 1545, 945, DesignFont("Arial", 12, true, true),
                         "Display the information dialog box");
     InfoAbout->setIcon(QIcon(QStringLiteral(":/varnello.ico")));
@@ -151,63 +117,85 @@ void VRNL::CreateControls()
     ExitVRNL->setIconSize(QSize(32, 32));
     DefaultSettings = Command(this, "DefaultSettings", SSPanel3, "Default Settings", 2505, 585,
                               DesignFont("Arial", 14.25, true, true), "Restore the original Windows 95 configuration");
+}
 
+// Each row: the field, its spin button beside it, and the label that names the option
+// and its range.
+void VRNL::CreateFieldRows()
+{
     const QFont fieldFont = DesignFont("Arial", 8.25);
     const QFont labelFont = DesignFont("MS Sans Serif", 8.25);
-    for (int i = 0; i < 3; ++i) {
-        const NumericRow& row = NumericRows[i];
-        const int top = FirstRowTop + 480 * i;
-        const QString caption = QString::fromLatin1(row.caption);
-        const QString help = QString::fromLatin1(RowHelp[i]);
-        Text[i] = new TextField(this, row.typedLength);
+    for (int i = 0; i < int(Text.size()); ++i) {
+        const FieldPlace& place = FieldPlaces[i];
+        const OptionKey& option = RowOf(place.number);
+        const QString caption = QString::fromLatin1(option.caption);
+        const QString help = QString::fromLatin1(option.help);
+        Text[i] = new TextField(this, place.typedLength);
         Text[i]->setObjectName(ElementName("Text", i));
-        Place(Text[i], 3480, top, 375, 315);
+        Place(Text[i], 3480, place.top, 375, 315);
         Text[i]->setFont(fieldFont);
         // Named by its label, which a screen reader cannot tie to it by place.
         Text[i]->setAccessibleName(caption);
         Text[i]->setAccessibleDescription(help);
-        Spin[i] = new SpinButton(this, row.repeatDelayMs);
+        Spin[i] = new SpinButton(this, place.repeatDelayMs);
         Spin[i]->setObjectName(ElementName("Spin", i));
-        Place(Spin[i], 3855, top, 165, 315);
-        const QString option = caption.section(QStringLiteral(" ("), 0, 0);  // "Boot Delay"
-        Spin[i]->setAccessibleName(option);
-        Spin[i]->upArrow()->setAccessibleName(option + QStringLiteral(" up"));
-        Spin[i]->downArrow()->setAccessibleName(option + QStringLiteral(" down"));
+        Place(Spin[i], 3855, place.top, 165, 315);
+        const QString name = caption.section(QStringLiteral(" ("), 0, 0);  // "Boot Delay"
+        Spin[i]->setAccessibleName(name);
+        Spin[i]->upArrow()->setAccessibleName(name + QStringLiteral(" up"));
+        Spin[i]->downArrow()->setAccessibleName(name + QStringLiteral(" down"));
         SSPanel6[i] = new SSPanel(this, caption);
         SSPanel6[i]->setObjectName(ElementName("SSPanel6", i));
-        Place(SSPanel6[i], 4080, top, 2055, 315);
+        Place(SSPanel6[i], 4080, place.top, 2055, 315);
         SSPanel6[i]->setFont(labelFont);
         SSPanel6[i]->setFrameShadow(QFrame::Sunken);
         SSPanel6[i]->setLineWidth(1);
         SSPanel6[i]->setAccessibleDescription(help);
     }
+}
 
+void VRNL::CreateStatusLine()
+{
     FastHelp = new StatusBar(this);
     FastHelp->setObjectName(QStringLiteral("FastHelp"));
     Place(FastHelp, 0, 4680, 6390, 375);
     FastHelp->setFont(DesignFont("MS Sans Serif", 8.25));
+}
 
-    // Keyboard order: boxes, command buttons, fields; frames and the status line never
-    // take focus, nor do the spin buttons.
-    QWidget* previous = Check[1];
-    for (QWidget* next : std::initializer_list<QWidget*>{
-             Check[2], Check[3], Check[4], Check[5], Check[6], Check[7], Check[8], Check[9], Check[10],
-             Check[11], Check[12], InfoAbout, DefaultSettings, ExitVRNL, Text[0], Text[1], Text[2]}) {
-        setTabOrder(previous, next);
-        previous = next;
-    }
+// Keyboard order: boxes, command buttons, fields; frames and the status line never take
+// focus, nor do the spin buttons.
+void VRNL::SetTabOrder()
+{
+    std::vector<QWidget*> order(Check.begin() + 1, Check.end());
+    order.insert(order.end(), {InfoAbout, DefaultSettings, ExitVRNL});
+    order.insert(order.end(), Text.begin(), Text.end());
+    for (size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
     Check[1]->setFocus();
+}
+
+const OptionKey& VRNL::BoxOption(int index)
+{
+    return RowOf(BoxPlaces[index - 1].flag);
+}
+
+CheckBox* VRNL::BoxWithRole(OptionRole role) const
+{
+    for (int i = 1; i < int(Check.size()); ++i)
+        if (BoxOption(i).role == role)
+            return Check[i];
+    return nullptr;
 }
 
 void VRNL::ConnectHandlers()
 {
-    for (int i = 1; i <= 12; ++i) {
+    for (int i = 1; i < int(Check.size()); ++i) {
         // toggled, not stateChanged: a box set again from inside its own click (the compressed-drive
         // No) must report that change too, or the box and its option drift apart.
         connect(Check[i], &QAbstractButton::toggled, this, [this, i] { CheckClick(i); }, Qt::DirectConnection);
         connect(Check[i], &CheckBox::pointerMoved, this, [this, i] { CheckMouseMove(i); });
     }
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < int(Text.size()); ++i) {
         connect(Text[i], &QLineEdit::textChanged, this, [this, i] { TextChange(i); }, Qt::DirectConnection);
         connect(Text[i], &TextField::focusLost, this, [this, i] { TextLostFocus(i); });
         connect(Text[i], &TextField::pointerMoved, this, [this, i] { TextMouseMove(i); });
@@ -242,7 +230,7 @@ bool VRNL::AskToSave(bool endingSession)
 {
     // Leaving the window leaves the field being edited: it is normalised first, so a
     // number the user typed out of range is never written.
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < int(Text.size()); ++i)
         if (focusWidget() == Text[i])
             TextLostFocus(i);
     return SaveOnClose(endingSession);
@@ -298,14 +286,14 @@ void VRNL::Load()
     const BootDriveOptions drive = ReadBootDrive(BootPath);
     Options = drive.options;
     if (!drive.unreadable.empty())
-        Warn(drive.unreadable);
+        ShowMessageBox(QString::fromStdString(drive.unreadable));
     else if (!drive.inUse.empty())
-        Warn(drive.inUse);
+        ShowMessageBox(QString::fromStdString(drive.inUse));
     if (!drive.earlierDos) {
-        Warn(NoEarlierDosNotice);
+        ShowMessageBox(QString::fromLatin1(NoEarlierDosNotice));
         ApplyNoEarlierDos(Options);
-        Check[2]->setEnabled(false);
-        Check[5]->setEnabled(false);
+        BoxWithRole(OptionRole::DualBoot)->setEnabled(false);
+        BoxWithRole(OptionRole::LockedWithoutDualBoot)->setEnabled(false);
     }
     ShowOptions();
 }
@@ -315,36 +303,38 @@ void VRNL::Load()
 void VRNL::ShowOptions()
 {
     UserEditing = false;
-    for (int i = 1; i <= 12; ++i)  // each option read as its box is set
-        Check[i]->setCheckState(Options.*CheckOption[i] ? Qt::Checked : Qt::Unchecked);
-    for (int i : TextShowingOrder)
-        Text[i]->setText(QString::fromStdString(ValueText(Options.*NumericRows[i].number)));
+    for (int i = 1; i < int(Check.size()); ++i)  // each option read as its box is set
+        Check[i]->setCheckState(Options.*BoxOption(i).flag ? Qt::Checked : Qt::Unchecked);
+    for (int i : FieldShowingOrder)
+        Text[i]->setText(QString::fromStdString(ValueText(Options.*FieldPlaces[i].number)));
     if (!Options.BootMulti)
-        Check[5]->setEnabled(false);
+        BoxWithRole(OptionRole::LockedWithoutDualBoot)->setEnabled(false);
     UserEditing = true;
 }
 
 void VRNL::CheckClick(int index)
 {
+    const OptionKey& option = BoxOption(index);
     const bool on = Check[index]->checkState() != Qt::Unchecked;
-    Options.*CheckOption[index] = on;
+    Options.*option.flag = on;
 
-    if (index == 2) {
-        if (!Options.BootMulti) {
+    if (option.role == OptionRole::DualBoot) {
+        CheckBox* locked = BoxWithRole(OptionRole::LockedWithoutDualBoot);
+        if (!on) {
             // Without dual boot Windows 95 is the only system to start: force it, quietly.
             const bool wasUserEditing = UserEditing;
             UserEditing = false;
-            Check[5]->setChecked(true);
-            Check[5]->setEnabled(false);
+            locked->setChecked(true);
+            locked->setEnabled(false);
             UserEditing = wasUserEditing;
         } else {
-            Check[5]->setEnabled(true);
+            locked->setEnabled(true);
         }
-    } else if ((index == 9 || index == 10) && !on && UserEditing) {
-        const MessageAnswer answer =
-            Message(QString::fromLatin1(CompressedDriveWarning), MessageButtons::YesNo, MessageIcon::Exclamation, MessageAnswer::No);
+    } else if (option.role == OptionRole::CompressedDrive && !on && UserEditing) {
+        const MessageAnswer answer = ShowMessageBox(QString::fromLatin1(CompressedDriveWarning), MessageButtons::YesNo,
+                                                    MessageIcon::Exclamation, MessageAnswer::No);
         if (answer != MessageAnswer::Yes) {
-            Options.*CheckOption[index] = true;
+            Options.*option.flag = true;
             Check[index]->setChecked(true);
         }
     }
@@ -354,18 +344,18 @@ void VRNL::CheckClick(int index)
 // the bounds are applied when the user leaves the field or steps it.
 void VRNL::TextChange(int index)
 {
-    Options.*NumericRows[index].number = FieldNumber(Text[index]->text());
+    Options.*FieldPlaces[index].number = FieldNumber(Text[index]->text());
 }
 
 void VRNL::TextLostFocus(int index)
 {
-    Text[index]->setText(FieldText(NormalisedValue(Text[index]->text(), NumericRows[index])));
+    Text[index]->setText(FieldText(NormalisedValue(Text[index]->text(), RowOf(FieldPlaces[index].number))));
     ProcessPendingEvents();
 }
 
 void VRNL::SpinStep(int index, int step)
 {
-    const SpinResult result = SteppedValue(Text[index]->text(), step, NumericRows[index]);
+    const SpinResult result = SteppedValue(Text[index]->text(), step, RowOf(FieldPlaces[index].number));
     if (result.beep)
         Beep();
     const QString written = FieldText(result.value);
@@ -374,13 +364,13 @@ void VRNL::SpinStep(int index, int step)
     // The events just run may have rewritten the field (a change queued before the step);
     // its change handler stored that newer number, which must stand.
     if (Text[index]->text() == written)
-        Options.*NumericRows[index].number = result.value;
+        Options.*FieldPlaces[index].number = result.value;
 }
 
 void VRNL::DefaultSettingsClick()
 {
-    if (Message(QStringLiteral("Do you really want to restore the default Windows 95 configuration?"),
-            MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::No)
+    if (ShowMessageBox(QStringLiteral("Do you really want to restore the default Windows 95 configuration?"),
+                       MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::No)
         != MessageAnswer::Yes)
         return;
     Options = Windows95Defaults;
@@ -389,11 +379,11 @@ void VRNL::DefaultSettingsClick()
 
 bool VRNL::SaveOnClose(bool endingSession)
 {
+    const QString question = QStringLiteral("Write configuration on disk?");
     const MessageAnswer answer =
-        endingSession ? Message(QStringLiteral("Write configuration on disk?"), MessageButtons::YesNo, MessageIcon::Question,
-                            MessageAnswer::No)
-                      : Message(QStringLiteral("Write configuration on disk?"), MessageButtons::YesNoCancel,
-                            MessageIcon::Question, MessageAnswer::Cancel);
+        endingSession
+            ? ShowMessageBox(question, MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::No)
+            : ShowMessageBox(question, MessageButtons::YesNoCancel, MessageIcon::Question, MessageAnswer::Cancel);
     if (answer == MessageAnswer::Cancel)
         return true;
 
@@ -402,24 +392,24 @@ bool VRNL::SaveOnClose(bool endingSession)
             // The values stay in the window for another try, unless the session is ending.
             if (!endingSession)
                 *notWritten += "\r\nPress Exit to try again, or answer No to leave without writing.";
-            Warn(*notWritten);
+            ShowMessageBox(QString::fromStdString(*notWritten));
             return !endingSession;
         }
-        Message(QStringLiteral("Reboot and check your changes"), MessageButtons::Ok, MessageIcon::Information, MessageAnswer::Ok);
+        ShowMessageBox(QStringLiteral("Reboot and check your changes"), MessageButtons::Ok, MessageIcon::Information);
     }
     if (const auto unprotected = ProtectBootFile(BootPath))
-        Warn(*unprotected);
+        ShowMessageBox(QString::fromStdString(*unprotected));
     return false;
 }
 
 void VRNL::CheckMouseMove(int index)
 {
-    FastHelp->setSimpleText(QString::fromLatin1(CheckDesigns[index].help));
+    FastHelp->setSimpleText(QString::fromLatin1(BoxOption(index).help));
 }
 
 void VRNL::TextMouseMove(int index)
 {
-    FastHelp->setSimpleText(QString::fromLatin1(RowHelp[index]));
+    FastHelp->setSimpleText(QString::fromLatin1(RowOf(FieldPlaces[index].number).help));
 }
 
 void VRNL::CommandMouseMove(const SSCommand* command)

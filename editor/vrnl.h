@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "editor/optionplaces.h"
 #include "options/bootoptions.h"
 
 class CheckBox;
@@ -14,8 +15,8 @@ class SpinButton;
 class StatusBar;
 class TextField;
 
-// The main window: twelve check boxes, three numeric rows, three command buttons and the
-// status line. It alone holds the options between loading and saving.
+// The main window: a check box for each on/off option, a numeric row for each number,
+// three command buttons and the status line. It alone holds the options between loading and saving.
 class VRNL : public QWidget {
     Q_OBJECT
 public:
@@ -42,8 +43,19 @@ private:
     // Close-request handler; true vetoes the close.
     bool SaveOnClose(bool endingSession);
 
-    void CreateControls();
+    // The controls, in the order they are stacked: frames below what they frame.
+    void CreateFrames();
+    void CreateBoxes();
+    void CreateCommands();
+    void CreateFieldRows();
+    void CreateStatusLine();
+    void SetTabOrder();
     void ConnectHandlers();
+
+    // The option row of Check(index).
+    static const OptionKey& BoxOption(int index);
+    // The first check box whose option has this role.
+    CheckBox* BoxWithRole(OptionRole role) const;
 
     // What the user does:
     void CheckClick(int index);
@@ -68,11 +80,11 @@ private:
     BootOptions Options;
     bool UserEditing = true;
 
-    // Controls, indexed as designed: Check(1..12), Text/Spin/SSPanel6(0..2).
-    std::array<CheckBox*, 13> Check{};
-    std::array<TextField*, 3> Text{};
-    std::array<SpinButton*, 3> Spin{};
-    std::array<SSPanel*, 3> SSPanel6{};
+    // Controls, indexed as designed: Check(1..12) (index 0 unused), Text/Spin/SSPanel6(0..2).
+    std::array<CheckBox*, BoxPlaces.size() + 1> Check{};
+    std::array<TextField*, FieldPlaces.size()> Text{};
+    std::array<SpinButton*, FieldPlaces.size()> Spin{};
+    std::array<SSPanel*, FieldPlaces.size()> SSPanel6{};
     SSPanel* SSPanel1;
     SSPanel* SSPanel2;
     SSPanel* SSPanel3;

@@ -9,7 +9,9 @@
 #include <QListWidget>
 
 #include "launcher/launch.h"
+#include "platform/qt/application.h"
 #include "platform/qt/controls.h"
+#include "platform/qt/messagebox.h"
 #include "platform/qt/twips.h"
 #include "platform/qt/ui.h"
 
@@ -49,49 +51,9 @@ DriveChooser::DriveChooser(const QStringList& recent) : recent_(recent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     RestoreWhenMinimised(this);  // the launcher's only window
-    const QFont textFont = DesignFont("MS Sans Serif", 8.25);
-
-    auto* notice = new SSPanel(this);
-    notice->setGeometry(PixelRect(Margin, Margin, Width - 2 * Margin, NoticeHeight));
-    auto* picture = new QLabel(notice);
-    picture->setPixmap(QIcon(QStringLiteral(":/varnello.ico")).pixmap(32, 32));
-    picture->setGeometry(PixelRect(Margin, (NoticeHeight - 480) / 2, 480, 480));
-    auto* text = new QLabel(QStringLiteral("Varnello needs the boot drive of a Windows 95 installation: "
-                                           "a folder that holds msdos.sys, such as a mounted Windows 95 "
-                                           "partition, or a disk image of that drive."),
-                            notice);
-    text->setObjectName(QStringLiteral("Notice"));
-    text->setFont(textFont);
-    text->setWordWrap(true);
-    text->setGeometry(PixelRect(720, Margin, Width - 2 * Margin - 720 - Margin, NoticeHeight - 2 * Margin));
-
-    int buttonsTop = RecentTop;
-    if (!recent_.isEmpty()) {
-        auto* label = new QLabel(QStringLiteral("Opened before:"), this);
-        label->setFont(textFont);
-        label->setGeometry(PixelRect(Margin, RecentTop, 3600, RecentLabelHeight));
-        Recent = new QListWidget(this);
-        Recent->setObjectName(QStringLiteral("Recent"));
-        Recent->setFont(textFont);
-        Recent->addItems(recent_);
-        Recent->setCurrentRow(0);
-        Recent->setGeometry(PixelRect(Margin, RecentTop + RecentLabelHeight, 3840, RecentListHeight));
-        label->setBuddy(Recent);
-        OpenRecent = FramedCommand(this, QStringLiteral("&Open"), 4080, RecentTop + RecentLabelHeight, 1200);
-        OpenRecent->setObjectName(QStringLiteral("OpenRecent"));
-        buttonsTop = RecentTop + RecentLabelHeight + RecentListHeight + Margin;
-    }
-
-    // Three frames across the width, 150 twips apart.
-    constexpr int FrameWidth = (Width - 2 * Margin - 2 * 150) / 3;
-    PickFolder = FramedCommand(this, QStringLiteral("&Folder..."), Margin, buttonsTop, FrameWidth);
-    PickFolder->setObjectName(QStringLiteral("PickFolder"));
-    PickImage = FramedCommand(this, QStringLiteral("Disk &Image..."), Margin + FrameWidth + 150, buttonsTop,
-                              FrameWidth);
-    PickImage->setObjectName(QStringLiteral("PickImage"));
-    CancelChoice = FramedCommand(this, QStringLiteral("Cancel"), Margin + 2 * (FrameWidth + 150), buttonsTop,
-                                 FrameWidth);
-    CancelChoice->setObjectName(QStringLiteral("Cancel"));
+    createNotice();
+    const int buttonsTop = recent_.isEmpty() ? RecentTop : createRecentList();
+    createButtons(buttonsTop);
     setFixedSize(Pixels(Width), Pixels(buttonsTop + ButtonFrameHeight + Margin));
 
     SSCommand* defaultCommand = OpenRecent ? OpenRecent : PickFolder;
@@ -108,6 +70,53 @@ DriveChooser::DriveChooser(const QStringList& recent) : recent_(recent)
     connect(CancelChoice, &QPushButton::clicked, this, &QDialog::reject);
 
     CenterWindow(this);
+}
+
+void DriveChooser::createNotice()
+{
+    auto* notice = new SSPanel(this);
+    notice->setGeometry(PixelRect(Margin, Margin, Width - 2 * Margin, NoticeHeight));
+    auto* picture = new QLabel(notice);
+    picture->setPixmap(QIcon(QStringLiteral(":/varnello.ico")).pixmap(32, 32));
+    picture->setGeometry(PixelRect(Margin, (NoticeHeight - 480) / 2, 480, 480));
+    auto* text = new QLabel(QStringLiteral("Varnello needs the boot drive of a Windows 95 installation: "
+                                           "a folder that holds msdos.sys, such as a mounted Windows 95 "
+                                           "partition, or a disk image of that drive."),
+                            notice);
+    text->setObjectName(QStringLiteral("Notice"));
+    text->setFont(DesignFont("MS Sans Serif", 8.25));
+    text->setWordWrap(true);
+    text->setGeometry(PixelRect(720, Margin, Width - 2 * Margin - 720 - Margin, NoticeHeight - 2 * Margin));
+}
+
+int DriveChooser::createRecentList()
+{
+    const QFont textFont = DesignFont("MS Sans Serif", 8.25);
+    auto* label = new QLabel(QStringLiteral("Opened before:"), this);
+    label->setFont(textFont);
+    label->setGeometry(PixelRect(Margin, RecentTop, 3600, RecentLabelHeight));
+    Recent = new QListWidget(this);
+    Recent->setObjectName(QStringLiteral("Recent"));
+    Recent->setFont(textFont);
+    Recent->addItems(recent_);
+    Recent->setCurrentRow(0);
+    Recent->setGeometry(PixelRect(Margin, RecentTop + RecentLabelHeight, 3840, RecentListHeight));
+    label->setBuddy(Recent);
+    OpenRecent = FramedCommand(this, QStringLiteral("&Open"), 4080, RecentTop + RecentLabelHeight, 1200);
+    OpenRecent->setObjectName(QStringLiteral("OpenRecent"));
+    return RecentTop + RecentLabelHeight + RecentListHeight + Margin;
+}
+
+// Three frames across the width, 150 twips apart.
+void DriveChooser::createButtons(int top)
+{
+    constexpr int FrameWidth = (Width - 2 * Margin - 2 * 150) / 3;
+    PickFolder = FramedCommand(this, QStringLiteral("&Folder..."), Margin, top, FrameWidth);
+    PickFolder->setObjectName(QStringLiteral("PickFolder"));
+    PickImage = FramedCommand(this, QStringLiteral("Disk &Image..."), Margin + FrameWidth + 150, top, FrameWidth);
+    PickImage->setObjectName(QStringLiteral("PickImage"));
+    CancelChoice = FramedCommand(this, QStringLiteral("Cancel"), Margin + 2 * (FrameWidth + 150), top, FrameWidth);
+    CancelChoice->setObjectName(QStringLiteral("Cancel"));
 }
 
 void DriveChooser::openRecent()
@@ -132,7 +141,7 @@ void DriveChooser::choose(const QString& path)
         return;  // the file dialog was cancelled
     const LaunchChoice choice = ChooseDrive(QFile::encodeName(path).toStdString());
     if (choice.action != LaunchAction::Start) {
-        ShowMessageBox(choice.problem, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok, QStringLiteral("Varnello"));
+        ShowMessageBox(choice.problem);
         return;
     }
     chosen_ = choice.drive;

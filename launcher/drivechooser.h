@@ -22,6 +22,11 @@ private slots:
     void pickImage();
 
 private:
+    void createNotice();
+    // The drives opened before and the button that opens one; returns where the row of
+    // buttons below goes.
+    int createRecentList();
+    void createButtons(int top);
     // Accepts the dialog with path when it can be a boot drive; otherwise says why and stays.
     void choose(const QString& path);
     // Where the file dialogs start: beside the drive opened last, else at home.

@@ -5,6 +5,9 @@
 #include "launcher/drivechooser.h"
 #include "launcher/launch.h"
 #include "launcher/recentdrives.h"
+#include "platform/qt/application.h"
+#include "platform/qt/instancelock.h"
+#include "platform/qt/messagebox.h"
 #include "platform/qt/ui.h"
 
 namespace {
@@ -26,7 +29,7 @@ public:
     void tell(const QString& problem)
     {
         need();
-        ShowMessageBox(problem, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok, QStringLiteral("Varnello"));
+        ShowMessageBox(problem);
     }
 
 private:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,10 +26,20 @@ struct BootOptions {
     bool operator==(const BootOptions&) const = default;
 };
 
-// The member initialisers above are the Windows 95 defaults.
+// The member initialisers above are the Windows 95 defaults, which are also what a
+// missing key reads as.
 inline constexpr BootOptions Windows95Defaults{};
 
 inline constexpr const char* OptionsSection = "Options";
+
+// What an option means to the rules between options (options/rules.h) and to the
+// window, which finds the boxes those rules touch by it.
+enum class OptionRole {
+    Plain,
+    DualBoot,              // an earlier MS-DOS may be started beside Windows 95
+    LockedWithoutDualBoot, // on, and not to be switched, while dual boot is off
+    CompressedDrive,       // a compressed-drive driver: switching it off needs care
+};
 
 // One key of the section. Exactly one of flag and number is set.
 struct OptionKey {
@@ -36,65 +47,96 @@ struct OptionKey {
     bool BootOptions::*flag;
     int16_t BootOptions::*number;
     int32_t missingDefault;  // passed to the profile reader
+    int writingPlace;        // from 0, in the order the keys are written
+    OptionRole role;
+    const char* caption;     // as the window shows the option
+    const char* help;        // one sentence on what the option does
+    int16_t lowest;          // numbers only: the range the user may set
+    int16_t highest;
 };
 
-// Reading order: the order of the keys in a Windows 95 msdos.sys.
+constexpr OptionKey Flag(const char* key, bool BootOptions::*flag, int writingPlace, const char* caption,
+                         const char* help, OptionRole role = OptionRole::Plain)
+{
+    return {key, flag, nullptr, Windows95Defaults.*flag ? 1 : 0, writingPlace, role, caption, help, 0, 0};
+}
+
+constexpr OptionKey Number(const char* key, int16_t BootOptions::*number, int writingPlace, int16_t lowest,
+                           int16_t highest, const char* caption, const char* help)
+{
+    return {key, nullptr, number, Windows95Defaults.*number, writingPlace, OptionRole::Plain, caption, help,
+            lowest, highest};
+}
+
+// The table of the options, in reading order: the order of the keys in a Windows 95
+// msdos.sys.
 inline constexpr std::array<OptionKey, 15> ReadingOrder{{
-    {"BootMenu", &BootOptions::BootMenu, nullptr, 0},
-    {"BootMulti", &BootOptions::BootMulti, nullptr, 0},
-    {"BootKeys", &BootOptions::BootKeys, nullptr, 1},
-    {"BootGUI", &BootOptions::BootGUI, nullptr, 1},
-    {"BootWin", &BootOptions::BootWin, nullptr, 1},
-    {"BootWarn", &BootOptions::BootWarn, nullptr, 1},
-    {"Logo", &BootOptions::Logo, nullptr, 1},
-    {"LoadTop", &BootOptions::LoadTop, nullptr, 1},
-    {"BootDelay", nullptr, &BootOptions::BootDelay, 2},
-    {"BootMenuDefault", nullptr, &BootOptions::BootMenuDefault, 1},
-    {"BootMenuDelay", nullptr, &BootOptions::BootMenuDelay, 30},
-    {"DBLSpace", &BootOptions::DBLSpace, nullptr, 1},
-    {"DRVSpace", &BootOptions::DRVSpace, nullptr, 1},
-    {"Network", &BootOptions::Network, nullptr, 0},
-    {"DoubleBuffer", &BootOptions::DoubleBuffer, nullptr, 0},
+    Flag("BootMenu", &BootOptions::BootMenu, 0, "Show Startup Menu",
+         "Enables automatic display of the Windows 95 Startup menu."),
+    Flag("BootMulti", &BootOptions::BootMulti, 1, "Enable Dual Boot",
+         "Enables dual-boot capabilities. Checking this box enables the ability to start MS-DOS.",
+         OptionRole::DualBoot),
+    Flag("BootKeys", &BootOptions::BootKeys, 2, "Enable Startup Keys (F-Keys)", "Enables the startup option keys."),
+    Flag("BootGUI", &BootOptions::BootGUI, 3, "Load the Windows GUI as Default",
+         "Enables automatic graphical startup into Windows 95."),
+    Flag("BootWin", &BootOptions::BootWin, 4, "Boot Windows 95 as Default OS",
+         "Enables Windows 95 as the default operating system.", OptionRole::LockedWithoutDualBoot),
+    Flag("BootWarn", &BootOptions::BootWarn, 7, "Boot Safe Mode Warning", "Enables the Safe Mode startup warning."),
+    Flag("Logo", &BootOptions::Logo, 6, "Load Startup Logo", "Enables display of the animated logo."),
+    Flag("LoadTop", &BootOptions::LoadTop, 5, "Load Components at Top of 640K",
+         "Enables loading of COMMAND.COM or DRVSPACE.BIN at the top of 640K memory."),
+    Number("BootDelay", &BootOptions::BootDelay, 8, 0, 99, "Boot Delay (0-99)",
+           "Sets the initial startup delay to n seconds."),
+    Number("BootMenuDefault", &BootOptions::BootMenuDefault, 9, 1, 9, "Boot Menu Item (1-9)",
+           "Sets the default menu item on the Windows Startup menu."),
+    Number("BootMenuDelay", &BootOptions::BootMenuDelay, 10, 1, 30, "Boot Menu Delay (1-30)",
+           "Sets the number of seconds to display the Windows Startup menu."),
+    Flag("DBLSpace", &BootOptions::DBLSpace, 12, "Autoload DoubleSpace Driver",
+         "Enables automatic loading of DBLSPACE.BIN.", OptionRole::CompressedDrive),
+    Flag("DRVSpace", &BootOptions::DRVSpace, 11, "Autoload DriveSpace Driver",
+         "Enables automatic loading of DRVSPACE.BIN.", OptionRole::CompressedDrive),
+    Flag("Network", &BootOptions::Network, 13, "Enable Network Support",
+         "Enables Safe Mode With Networking as a menu option."),
+    Flag("DoubleBuffer", &BootOptions::DoubleBuffer, 14, "Enable Double-Buffering",
+         "Enables loading of a double-buffering driver for a SCSI controller."),
 }};
+
+// The indices of rows in the order their places give; a place missing or given twice
+// stops the build.
+template <class Row, std::size_t N>
+constexpr std::array<int, N> OrderOfPlaces(const std::array<Row, N>& rows, int Row::*place)
+{
+    std::array<int, N> order{};
+    std::array<bool, N> taken{};
+    for (std::size_t i = 0; i < N; ++i) {
+        const int at = rows[i].*place;
+        if (at < 0 || at >= int(N) || taken[at])
+            throw "each row needs a place of its own";
+        taken[at] = true;
+        order[at] = int(i);
+    }
+    return order;
+}
 
 // Writing order, as indices into ReadingOrder.
-inline constexpr std::array<int, 15> WritingOrder{0, 1, 2, 3, 4, 7, 6, 5, 8, 9, 10, 12, 11, 13, 14};
+inline constexpr std::array<int, ReadingOrder.size()> WritingOrder =
+    OrderOfPlaces(ReadingOrder, &OptionKey::writingPlace);
 
-// The option behind each check box Check(1..12); index 0 is unused.
-inline constexpr std::array<bool BootOptions::*, 13> CheckOption{
-    nullptr,
-    &BootOptions::BootMenu,
-    &BootOptions::BootMulti,
-    &BootOptions::BootKeys,
-    &BootOptions::LoadTop,
-    &BootOptions::BootWin,
-    &BootOptions::BootWarn,
-    &BootOptions::Logo,
-    &BootOptions::BootGUI,
-    &BootOptions::DRVSpace,
-    &BootOptions::DBLSpace,
-    &BootOptions::Network,
-    &BootOptions::DoubleBuffer,
-};
-
-// The numeric rows Text(i)/Spin(i)/SSPanel6(i), i = 0..2.
-struct NumericRow {
-    int16_t BootOptions::*number;
-    int16_t lowest;
-    int16_t highest;
-    int typedLength;
-    int repeatDelayMs;
-    const char* caption;
-};
-
-inline constexpr std::array<NumericRow, 3> NumericRows{{
-    {&BootOptions::BootDelay, 0, 99, 2, 100, "Boot Delay (0-99)"},
-    {&BootOptions::BootMenuDelay, 1, 30, 2, 125, "Boot Menu Delay (1-30)"},
-    {&BootOptions::BootMenuDefault, 1, 9, 1, 175, "Boot Menu Item (1-9)"},
-}};
-
-// Order in which ShowOptions fills the fields.
-inline constexpr std::array<int, 3> TextShowingOrder{1, 2, 0};
+// The row of an option.
+constexpr const OptionKey& RowOf(bool BootOptions::*flag)
+{
+    for (const OptionKey& row : ReadingOrder)
+        if (row.flag == flag)
+            return row;
+    throw "an option without a row";
+}
+constexpr const OptionKey& RowOf(int16_t BootOptions::*number)
+{
+    for (const OptionKey& row : ReadingOrder)
+        if (row.number == number)
+            return row;
+    throw "an option without a row";
+}
 
 // The text stored in the file for a value: "1"/"0", or the absolute value in decimal.
 std::string ValueText(bool on);

@@ -1,5 +1,9 @@
 #include "options/rules.h"
 
+// The rules below name the options their roles mark.
+static_assert(RowOf(&BootOptions::BootMulti).role == OptionRole::DualBoot);
+static_assert(RowOf(&BootOptions::BootWin).role == OptionRole::LockedWithoutDualBoot);
+
 void ApplyNoEarlierDos(BootOptions &options) {
   options.BootMulti = false;
   ApplySingleBoot(options);
@@ -12,8 +16,11 @@ void ApplySingleBoot(BootOptions &options) {
 
 bool TurnsCompressedDriveOff(const BootOptions &before,
                              const BootOptions &after) {
-  return (before.DBLSpace && !after.DBLSpace) ||
-         (before.DRVSpace && !after.DRVSpace);
+  for (const OptionKey &row : ReadingOrder)
+    if (row.role == OptionRole::CompressedDrive && before.*row.flag &&
+        !(after.*row.flag))
+      return true;
+  return false;
 }
 
 std::string RuleBroken(const BootOptions &options, bool earlierDos) {

@@ -93,6 +93,10 @@ TEST(FieldText, IsTheShortestDecimalForm)
     EXPECT_EQ(FieldText(32767), QStringLiteral("32767"));
 }
 
+// The options of the rows Text(0..2), with their ranges 0-99, 1-30 and 1-9.
+const OptionKey* const Rows[] = {&RowOf(&BootOptions::BootDelay), &RowOf(&BootOptions::BootMenuDelay),
+                                 &RowOf(&BootOptions::BootMenuDefault)};
+
 struct Normalising {
     int row;
     const char* text;
@@ -107,7 +111,7 @@ TEST(NormalisedValue, ClampsIntoTheRow)
         {2, "x", 1}, {2, "0", 1}, {2, "9", 9}, {2, "10", 9},
     };
     for (const Normalising& c : cases)
-        EXPECT_EQ(NormalisedValue(QString::fromLatin1(c.text), NumericRows[c.row]), c.value)
+        EXPECT_EQ(NormalisedValue(QString::fromLatin1(c.text), *Rows[c.row]), c.value)
             << "row " << c.row << " \"" << c.text << '"';
 }
 
@@ -145,7 +149,7 @@ TEST(SteppedValue, StepsFromTheTextAndBeepsOnlyPastABound)
         {1, "0.4", +1, 1, false},
     };
     for (const Stepping& c : cases) {
-        const SpinResult result = SteppedValue(QString::fromLatin1(c.text), c.step, NumericRows[c.row]);
+        const SpinResult result = SteppedValue(QString::fromLatin1(c.text), c.step, *Rows[c.row]);
         EXPECT_EQ(result.value, c.value) << "row " << c.row << " \"" << c.text << "\" " << c.step;
         EXPECT_EQ(result.beep, c.beep) << "row " << c.row << " \"" << c.text << "\" " << c.step;
     }

@@ -1,7 +1,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-#include "platform/qt/ui.h"
+#include "platform/qt/application.h"
 
 // Window tests need an application object; the offscreen platform is set by CTest.
 int main(int argc, char** argv)

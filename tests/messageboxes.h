@@ -4,6 +4,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/qt/messagebox.h"
 #include "platform/qt/seams.h"
 
 // Stands in for the user at every message box while it lives: records each box and

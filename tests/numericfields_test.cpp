@@ -41,7 +41,7 @@ protected:
         return BeepCount() - before;
     }
     QString shown(int row) const { return text(row)->text(); }
-    int16_t savedNumber(int row) { return saved().*NumericRows[row].number; }
+    int16_t savedNumber(int row) { return saved().*FieldPlaces[row].number; }
 };
 
 struct Typing {

@@ -24,6 +24,7 @@
 #include "platform/file/atomicfile.h"
 #include "platform/file/files.h"
 #include "platform/qt/controls.h"
+#include "platform/qt/instancelock.h"
 #include "platform/qt/seams.h"
 #include "tempdrive.h"
 

@@ -99,7 +99,6 @@ public:
     SpinButton(QWidget* parent, int repeatDelayMs);
     QToolButton* upArrow() const { return up_; }
     QToolButton* downArrow() const { return down_; }
-    int repeatDelay() const { return repeatDelayMs_; }
 
 signals:
     void spinUp();

@@ -1,13 +1,16 @@
 #pragma once
 
 // Where tests stand in for the user and for the system the program runs on. The program
-// itself never calls these.
+// itself never calls these. This file includes nothing of the layer, so that the layer's
+// files may include it.
 
 #include <QString>
 #include <cstdint>
 #include <functional>
 
-#include "platform/qt/ui.h"
+enum class MessageButtons;
+enum class MessageIcon;
+enum class MessageAnswer;
 
 // A message box as the program asked for it.
 struct MessageBoxRequest {

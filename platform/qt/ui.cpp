@@ -1,89 +1,23 @@
 #include "platform/qt/ui.h"
 
-#include "platform/qt/controls.h"
 #include "platform/qt/seams.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QLockFile>
-#include <QMessageBox>
 #include <QScreen>
-#include <QStyleFactory>
 #include <QThread>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <utility>
 #include <vector>
 #include <xcb/xcb.h>
 
 namespace {
 
-MessageBoxHandler& messageBoxHandler()
-{
-    static MessageBoxHandler handler;
-    return handler;
-}
-
 int beeps = 0;
-
-QMessageBox::StandardButton StandardButton(MessageAnswer answer)
-{
-    switch (answer) {
-    case MessageAnswer::Ok: return QMessageBox::Ok;
-    case MessageAnswer::Yes: return QMessageBox::Yes;
-    case MessageAnswer::No: return QMessageBox::No;
-    case MessageAnswer::Cancel: return QMessageBox::Cancel;
-    }
-    return QMessageBox::NoButton;
-}
-
-QMessageBox::StandardButtons StandardButtons(MessageButtons buttons)
-{
-    switch (buttons) {
-    case MessageButtons::Ok: return QMessageBox::Ok;
-    case MessageButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-    case MessageButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-    }
-    return QMessageBox::Ok;
-}
-
-QMessageBox::Icon StandardIcon(MessageIcon icon)
-{
-    switch (icon) {
-    case MessageIcon::Exclamation: return QMessageBox::Warning;
-    case MessageIcon::Question: return QMessageBox::Question;
-    case MessageIcon::Information: return QMessageBox::Information;
-    }
-    return QMessageBox::NoIcon;
-}
-
-// Closing the box by its title bar counts as the escape button: Cancel where there
-// is one, otherwise No, otherwise OK.
-MessageAnswer Answer(int button, MessageButtons buttons)
-{
-    switch (button) {
-    case QMessageBox::Ok: return MessageAnswer::Ok;
-    case QMessageBox::Yes: return MessageAnswer::Yes;
-    case QMessageBox::No: return MessageAnswer::No;
-    case QMessageBox::Cancel: return MessageAnswer::Cancel;
-    }
-    switch (buttons) {
-    case MessageButtons::Ok: return MessageAnswer::Ok;
-    case MessageButtons::YesNo: return MessageAnswer::No;
-    case MessageButtons::YesNoCancel: return MessageAnswer::Cancel;
-    }
-    return MessageAnswer::Cancel;
-}
 
 using XcbReply = std::unique_ptr<void, decltype(&free)>;
 
@@ -185,147 +119,7 @@ QMarginsF FrameBeforeShow(const QWidget* window)
     return {};
 }
 
-// True for a directory of this user's own, not a link, that nobody else may write.
-bool IsPrivateDirectory(const QByteArray& path)
-{
-    struct stat status {};
-    return lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == geteuid()
-           && (status.st_mode & 022) == 0;
-}
-
-// Where the instance lock lives: a directory that only this user can write, so that no
-// other user can plant a lock (or a link or a directory in its place) that would stop
-// the program. $XDG_RUNTIME_DIR when it qualifies, else varnello-UID in the temporary
-// directory, made with mode 0700 if missing; empty when neither qualifies.
-QString PrivateLockDirectory()
-{
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && IsPrivateDirectory(runtime))
-        return QFile::decodeName(runtime);
-    const QByteArray own = QFile::encodeName(QDir::tempPath()) + "/varnello-" + QByteArray::number(geteuid());
-    mkdir(own.constData(), 0700);  // or it exists already: checked below either way
-    return IsPrivateDirectory(own) ? QFile::decodeName(own) : QString();
-}
-
-[[noreturn]] void NoDisplay(const QString& why)
-{
-    fprintf(stderr, "%s: %s\n", program_invocation_short_name, qPrintable(why));
-    _exit(1);
-}
-
-// Qt's messages while it connects to the display: held back, since a failure to connect
-// is told in one line of our own instead of Qt's abort.
-QStringList heldMessages;
-
-void HoldMessageOrFail(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (type != QtFatalMsg) {
-        heldMessages.append(qFormatLogMessage(type, context, message));
-        return;
-    }
-    QStringList tried;
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
-        if (!qEnvironmentVariableIsEmpty(name))
-            tried.append(QStringLiteral("%1=%2").arg(QLatin1String(name), qEnvironmentVariable(name)));
-    tried.append(QStringLiteral("Qt platform \"%1\"").arg(qEnvironmentVariable("QT_QPA_PLATFORM")));
-    const bool noWaylandPlatform = heldMessages.join(QLatin1Char('\n')).contains(
-        QLatin1String("Could not find the Qt platform plugin \"wayland\""));
-    NoDisplay(QStringLiteral("cannot open the graphical display (%1)").arg(tried.join(QStringLiteral(", ")))
-              + (noWaylandPlatform ? QStringLiteral("; Qt's Wayland platform is in the package qt6-wayland")
-                                   : QString()));
-}
-
-// Takes back the window states it is given as soon as a window enters one of them: a
-// modal window minimised would leave the program unreachable, and Qt's own title bar on
-// Wayland offers to maximise a window of fixed size. Undone after the event, since Qt is
-// still taking the change in while it runs.
-class StateUndoer : public QObject {
-public:
-    StateUndoer(QObject* parent, Qt::WindowStates unwanted, bool fixedSizeOnly)
-        : QObject(parent), unwanted_(unwanted), fixedSizeOnly_(fixedSizeOnly)
-    {
-    }
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override
-    {
-        auto* window = qobject_cast<QWidget*>(object);
-        if (event->type() != QEvent::WindowStateChange || !window || !window->isWindow()
-            || !(window->windowState() & unwanted_))
-            return false;
-        if (fixedSizeOnly_ && window->minimumSize() != window->maximumSize())
-            return false;
-        QMetaObject::invokeMethod(
-            window, [window, unwanted = unwanted_] { window->setWindowState(window->windowState() & ~unwanted); },
-            Qt::QueuedConnection);
-        return false;
-    }
-
-private:
-    Qt::WindowStates unwanted_;
-    bool fixedSizeOnly_;
-};
-
-// The instance lock's path, or "" where there is none to obey: no private directory, or
-// something at that path that is not this user's own regular file.
-QString InstanceLockPath()
-{
-    const QString directory = PrivateLockDirectory();
-    if (directory.isEmpty())
-        return {};
-    const QString path = directory + QStringLiteral("/varnello.lock");
-    struct stat status {};
-    if (lstat(QFile::encodeName(path).constData(), &status) == 0
-        && !(S_ISREG(status.st_mode) && status.st_uid == geteuid()))
-        return {};
-    return path;
-}
-
 }  // namespace
-
-std::unique_ptr<QApplication> OpenApplication(int& argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
-        const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-        if (!x11 && !wayland)
-            NoDisplay(QStringLiteral("no graphical display (neither DISPLAY nor WAYLAND_DISPLAY is set)"));
-        // X11 first, through XWayland in a Wayland session: Wayland lets no window centre
-        // itself or stay above the others. Wayland natively when it is all there is.
-        qputenv("QT_QPA_PLATFORM", x11 && wayland ? "xcb;wayland" : x11 ? "xcb" : "wayland");
-    }
-    const QtMessageHandler previous = qInstallMessageHandler(HoldMessageOrFail);
-    auto application = std::make_unique<QApplication>(argc, argv);
-    qInstallMessageHandler(previous);
-    for (const QString& message : std::exchange(heldMessages, {}))
-        fprintf(stderr, "%s\n", qPrintable(message));
-    QApplication::setApplicationName(QStringLiteral("Varnello"));
-    SetUpApplication();
-    return application;
-}
-
-MessageAnswer ShowMessageBox(const QString& text, MessageButtons buttons, MessageIcon icon,
-                             MessageAnswer defaultButton, const QString& title)
-{
-    if (messageBoxHandler())
-        return messageBoxHandler()(MessageBoxRequest{text, title, buttons, icon, defaultButton});
-
-    QMessageBox box(StandardIcon(icon), title, text, StandardButtons(buttons), QApplication::activeWindow());
-    box.setDefaultButton(StandardButton(defaultButton));
-    // A window manager stacks a window kept on top (the splash while the main window
-    // loads) above every other: a box shown meanwhile must join it there to be seen.
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    box.setWindowFlag(Qt::WindowStaysOnTopHint, std::any_of(windows.begin(), windows.end(), [](const QWidget* window) {
-                          return window->isVisible() && window->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
-                      }));
-    RestoreWhenMinimised(&box);
-    return Answer(box.exec(), buttons);
-}
-
-void SetMessageBoxHandler(MessageBoxHandler handler)
-{
-    messageBoxHandler() = std::move(handler);
-}
 
 void Beep()
 {
@@ -378,44 +172,6 @@ void SetStaysOnTop(QWidget* window, bool onTop)
         handle->setFlags(flags);
 }
 
-void RestoreWhenMinimised(QWidget* dialog)
-{
-    dialog->installEventFilter(new StateUndoer(dialog, Qt::WindowMinimized, false));
-}
-
-bool AnotherInstanceRunning()
-{
-    static std::unique_ptr<QLockFile> lock;
-    if (lock)
-        return false;
-    const QString path = InstanceLockPath();
-    if (path.isEmpty())
-        return false;
-    auto candidate = std::make_unique<QLockFile>(path);
-    candidate->setStaleLockTime(0);  // a lock left by a crashed copy is taken over
-    if (candidate->tryLock(0)) {
-        lock = std::move(candidate);
-        return false;
-    }
-    // Only a lock held by a living copy stops us; an unusable directory does not.
-    return candidate->error() == QLockFile::LockFailedError;
-}
-
-qint64 RunningInstance()
-{
-    const QString path = InstanceLockPath();
-    if (path.isEmpty())
-        return 0;
-    QLockFile probe(path);
-    probe.setStaleLockTime(0);
-    if (probe.tryLock(0)) {
-        probe.unlock();
-        return 0;
-    }
-    qint64 pid = 0;
-    return probe.error() == QLockFile::LockFailedError && probe.getLockInfo(&pid, nullptr, nullptr) ? pid : 0;
-}
-
 void BringToFront(qint64 pid)
 {
     xcb_connection_t* connection = XConnection();
@@ -444,27 +200,4 @@ void CenterWindow(QWidget* window)
                                              : QSizeF(window->size()).grownBy(FrameBeforeShow(window));
     window->move(area.x() + int((area.width() - outer.width()) / 2),
                  area.y() + int((area.height() - outer.height()) / 2));
-}
-
-void SetUpApplication()
-{
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
-    // Windows 95's button face, the colour its windows and dialogs are drawn in.
-    QPalette palette = QApplication::palette();
-    palette.setColor(QPalette::Window, QColor(192, 192, 192));
-    palette.setColor(QPalette::Button, QColor(192, 192, 192));
-    // Disabled controls as Windows 95 draws them: the same 3-D frame, tick and caption dark
-    // grey, the caption with a white etched shadow, on the grey face.
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(QPalette::Disabled, role, QColor(128, 128, 128));
-    for (QPalette::ColorRole role : {QPalette::Dark, QPalette::Shadow})
-        palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
-    palette.setColor(QPalette::Disabled, QPalette::Light, Qt::white);
-    QApplication::setPalette(palette);
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans")});
-    // Message boxes in the family of the window beside them, not the desktop's.
-    QApplication::setFont(DesignFont("MS Sans Serif", 8.25));
-    InstallControlAccessibility();
-    qApp->installEventFilter(new StateUndoer(qApp, Qt::WindowMaximized | Qt::WindowFullScreen, true));
 }
