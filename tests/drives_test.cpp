@@ -1,5 +1,5 @@
-#include "platform/file/drives.h"
-#include "platform/file/fileerror.h"
+#include "dosattributes.h"
+#include "platform/sys/fileerror.h"
 #include "scopedenv.h"
 #include "tempdrive.h"
 
