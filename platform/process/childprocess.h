@@ -48,6 +48,10 @@ public:
     // Kills it and the group it leads, and reaps it.
     void kill();
 
+    // Lets it run on unreaped: for a child that finishes a job of its own after we stop
+    // waiting for it (the watcher that removes an export's mount and folder).
+    void release() { pid_ = -1; }
+
 private:
     explicit ChildProcess(pid_t pid);
 

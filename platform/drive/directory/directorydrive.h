@@ -36,8 +36,6 @@ public:
     bool checkReplaceable(std::string_view name) override;
     bool setAttributes(std::string_view name, uint32_t attributes) override;
 
-    const std::string& directory() const { return directory_; }
-
 private:
     Descriptor openDirectory() const;
 

@@ -26,8 +26,6 @@ public:
     // (mattrib); false, with the failure recorded, when it could not.
     bool setAttributes(const std::string& shortName, uint32_t attributes, int lockFd) const;
 
-    const std::string& toolPath() const { return toolPath_; }
-
 private:
     std::string toolPath_;
     uint64_t offset_;

@@ -297,8 +297,8 @@ bool WaitForMount(ChildProcess& watcher, ExportFiles& files, std::string_view dr
         return true;
     const bool gone = watcher.ended();
     files.keepAliveWrite.reset();
-    if (!gone)
-        watcher.waitUntil(Clock::now() + stopLimit);
+    if (!gone && !watcher.waitUntil(Clock::now() + stopLimit))
+        watcher.release();  // still cleaning up
     std::string log;
     ReadAt(files.logReader.get(), 0, 4096, log);
     if (gone)
@@ -351,5 +351,6 @@ bool QemuExport::ended()
 QemuExport::~QemuExport()
 {
     keepAlive_.reset();
-    watcher_.waitUntil(ChildProcess::Clock::now() + stopLimit);
+    if (!watcher_.waitUntil(ChildProcess::Clock::now() + stopLimit))
+        watcher_.release();  // still cleaning up
 }
