@@ -45,7 +45,7 @@ FileError LastFileError();
 void SetLastFileError(FileStep step, int code, std::string detail = {}, std::string said = {});
 void ClearLastFileError();
 
-// How every operation of the file layer fails: records that step failed with code (errno
+// How every file and drive operation fails: records that step failed with code (errno
 // unless given), detail and said as in FileError, and returns false.
 bool RecordFailure(FileStep step, int code = errno, std::string detail = {}, std::string said = {});
 
