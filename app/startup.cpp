@@ -6,7 +6,7 @@
 #include "app/information.h"
 #include "app/starting.h"
 #include "editor/vrnl.h"
-#include "platform/file/files.h"
+#include "platform/files/files.h"
 #include "platform/qt/instancelock.h"
 #include "platform/qt/messagebox.h"
 #include "platform/qt/ui.h"

@@ -1,5 +1,5 @@
 // The file work of one load and one save: the fifteen GetPrivateProfileIntA reads and
-// the fifteen WritePrivateProfileStringA writes, on msdos.sys files of 2 KiB, 64 KiB,
+// the fifteen WriteExistingProfileString writes, on msdos.sys files of 2 KiB, 64 KiB,
 // 1 MiB and 16 MB shaped like the real one: [Paths], [Options] with the fifteen keys,
 // then a long block of padding comment lines that belongs to [Options] (so every call
 // has to walk it). Each save changes every value, so no write is skipped as unchanged;
@@ -26,8 +26,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/file/files.h"
-#include "platform/file/profile.h"
+#include "platform/files/files.h"
+#include "platform/files/profile.h"
 
 namespace {
 
@@ -106,7 +106,7 @@ void BM_Save(benchmark::State& state)
     for (auto _ : state) {
         for (int index : WritingOrder) {
             const Key& key = Keys[index];
-            if (!WritePrivateProfileStringA("Options", key.name, setB ? key.valueB : key.valueA, MsdosSys))
+            if (!WriteExistingProfileString("Options", key.name, setB ? key.valueB : key.valueA, MsdosSys))
                 state.SkipWithError("a write failed");
         }
         setB = !setB;

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/file/inifile.h"
+#include "platform/ini/inifile.h"
 
 namespace {
 

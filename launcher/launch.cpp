@@ -8,9 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/file/asciicase.h"
-#include "platform/file/files.h"
-#include "platform/file/imagedrive.h"
+#include "platform/files/drives.h"
+#include "platform/files/files.h"
+#include "platform/sys/asciicase.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <limits>
 
-#include "platform/file/files.h"
-#include "platform/file/profile.h"
+#include "platform/files/files.h"
+#include "platform/files/profile.h"
 
 BootDriveOptions ReadBootDrive(const std::string& bootPath)
 {

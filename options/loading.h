@@ -3,7 +3,7 @@
 #include <string>
 
 #include "options/bootoptions.h"
-#include "platform/file/fileerror.h"
+#include "platform/sys/fileerror.h"
 
 // What a boot drive gives the main window when it loads.
 struct BootDriveOptions {

@@ -2,10 +2,9 @@
 
 #include <cerrno>
 
-#include "platform/file/atomicfile.h"
-#include "platform/file/fileerror.h"
-#include "platform/file/files.h"
-#include "platform/file/profile.h"
+#include "platform/files/files.h"
+#include "platform/files/profile.h"
+#include "platform/sys/fileerror.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/file/fileerror.h"
-#include "platform/file/inifile.h"
-#include "platform/file/profile.h"
+#include "platform/sys/fileerror.h"
+#include "platform/ini/inifile.h"
+#include "platform/files/profile.h"
 #include "safetykit.h"
 #include "tempdrive.h"
 
@@ -46,7 +46,7 @@ pid_t StartWriter(const char* key, const char* first, const char* second, std::a
     if (child == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         for (unsigned i = 0;; ++i) {
-            if (!WritePrivateProfileStringA("Options", key, i % 2 ? second : first, MsdosSys))
+            if (!WriteExistingProfileString("Options", key, i % 2 ? second : first, MsdosSys))
                 _exit(1);
             if (written)
                 ++*written;
@@ -85,7 +85,7 @@ TEST(CrashSafety, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFile)
         leftBehind += int(TemporaryFilesIn(drive.dir()).size());
 
         // The next write is not disturbed by whatever the killed one left, and clears it.
-        ASSERT_EQ(WritePrivateProfileStringA("Options", "Logo", "0", MsdosSys), 1) << Describe(LastFileError());
+        ASSERT_EQ(WriteExistingProfileString("Options", "Logo", "0", MsdosSys), 1) << Describe(LastFileError());
         std::string expected = found;
         expected.replace(expected.find("Logo=1"), 6, "Logo=0");
         ASSERT_EQ(drive.read("msdos.sys"), expected);
@@ -120,7 +120,7 @@ TEST(CrashSafety, OnlyStaleTemporaryFilesOfOursAreRemoved)
         ASSERT_EQ(chown(drive.hostPath("VRNL4444.TMP").c_str(), NobodyId, NobodyId), 0);
     }
 
-    const ChildResult result = RunInChild([] { return WritePrivateProfileStringA("Options", "BootGUI", "0", MsdosSys) == 1; });
+    const ChildResult result = RunInChild([] { return WriteExistingProfileString("Options", "BootGUI", "0", MsdosSys) == 1; });
     close(live);
     ASSERT_EQ(result, ChildResult::Passed);
     EXPECT_EQ(drive.read("msdos.sys"), "[Options]\r\nBootGUI=0\r\n");

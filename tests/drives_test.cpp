@@ -1,5 +1,5 @@
-#include "platform/file/drives.h"
-#include "platform/file/fileerror.h"
+#include "dosattributes.h"
+#include "platform/sys/fileerror.h"
 #include "scopedenv.h"
 #include "tempdrive.h"
 
@@ -29,15 +29,16 @@ TEST(HostPath, NamesMatchWithoutRegardToCaseAndPreferTheExactSpelling)
     EXPECT_EQ(HostPath("C:\\MSDOS.SYS"), drive.hostPath("MSDOS.SYS"));
 }
 
-TEST(HostPath, RejectsAnythingButAPlainNameInTheDriveRoot)
+TEST(HostPath, OnlyAPlainNameInTheDriveRootIsAccepted)
 {
     TempDrive drive('C');
     fs::create_directory(drive.hostPath("sub"));
     drive.write("sub/x", "x");
     const std::string_view rejected[] = {
-        "",           "C",          "C:",          "C:x",         "C:/x",
-        "C:\\sub\\x", "C:\\sub/x",  "C:\\..",      "C:\\.",       "C:\\..\\etc",
-        "1:\\x",      "\\\\h\\x",   "CC:\\x",      std::string_view("C:\\a\0b", 6),
+        "",           "C",           "C:",          "C:x",          "C:/x",        "C:\\sub\\x", "C:\\sub/x",
+        "C:\\..",     "C:\\.",       "C:\\..\\etc",  "1:\\x",        "\\\\h\\x",     "CC:\\x",      "C:\\x/..",
+        "C:\\../x",   "C:\\msdos.sys/", "C:\\msdos.sys\\", std::string_view("C:\\a\0b", 6),
+        std::string_view("C:\\x\0/../y", 10),
     };
     for (std::string_view path : rejected) {
         ClearLastFileError();
@@ -45,6 +46,8 @@ TEST(HostPath, RejectsAnythingButAPlainNameInTheDriveRoot)
         EXPECT_EQ(LastFileError().step, FileStep::ResolvePath) << path;
         EXPECT_EQ(LastFileError().code, EINVAL) << path;
     }
+    for (std::string_view name : {" ..", "...", "x..", "~", "$HOME", "msdos.sys"})
+        EXPECT_EQ(HostPath("C:\\" + std::string(name)), drive.hostPath(std::string(name))) << name;
 }
 
 TEST(HostPath, UnmappedMissingOrNonDirectoryDrivesAreNotReady)

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "dosattributes.h"
 #include "safetykit.h"
 #include "windowfixture.h"
 
@@ -115,7 +116,7 @@ TEST_F(SaveFaults, EachFailingStepLeavesTheFileAsItWas)
         EXPECT_TRUE(SaveWithYes());  // the window stays open for another try
         ExpectFailureShown(c.reason);
         EXPECT_EQ(file(), Msdos);
-        EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+        EXPECT_EQ(AttributesOf(MsdosSys), BootFileAttributes);
         EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
         EXPECT_TRUE(window->isVisible());
 
@@ -154,7 +155,7 @@ TEST_F(SaveFaults, AttributesThatCannotBeSetAgainAreReported)
                        "read or changed: Input/output error.");
     EXPECT_TRUE(boxes.shown[1].text.contains(QStringLiteral("configuration was not written")));
     EXPECT_EQ(file(), Msdos);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), 0u);  // cleared for the write, and could not be set again
+    EXPECT_EQ(AttributesOf(MsdosSys), 0u);  // cleared for the write, and could not be set again
     delete window.data();
 
     // After No.
@@ -190,7 +191,7 @@ TEST_F(SaveFaults, AFullDiskIsReportedAndChangesNothing)
     EXPECT_TRUE(vetoed);
     ExpectFailureShown("The temporary file could not be written: File too large");
     EXPECT_EQ(file(), large);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+    EXPECT_EQ(AttributesOf(MsdosSys), BootFileAttributes);
     EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
 }
 
@@ -238,7 +239,7 @@ TEST_F(SaveFaults, ALinkKeepsBeingALinkAndItsTargetIsWritten)
     EXPECT_TRUE(ReminderShown());
     EXPECT_TRUE(fs::is_symlink(drive.hostPath("msdos.sys")));
     EXPECT_TRUE(drive.read("boot/MSDOS.SYS").starts_with(Paths + "[Options]\r\nBootMulti=1\r\nBootGUI=1\r\nBootMenu=1"));
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+    EXPECT_EQ(AttributesOf(MsdosSys), BootFileAttributes);
     EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
     EXPECT_TRUE(TemporaryFilesIn(drive.hostPath("boot")).empty());
 }
@@ -288,7 +289,7 @@ TEST_F(SaveFaults, FilesOfOtherUsers)
         if (c.untouched) {
             EXPECT_TRUE(Untouched(before, LinkStatusOf(path)));
         } else {
-            EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+            EXPECT_EQ(AttributesOf(MsdosSys), BootFileAttributes);
         }
         EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
         delete window.data();
@@ -370,5 +371,5 @@ TEST_F(SaveFaults, EditsMadeByOthersWhileTheWindowIsOpenSurvive)
               "BootKeys=1\nBootWin=1\nLoadTop=1\nLogo=1\nBootWarn=1\nBootDelay=2\nBootMenuDefault=1\n"
               "BootMenuDelay=30\nDRVSpace=1\nDBLSpace=1\nDoubleBuffer=0\n"
               ";added by hand\n[Extra]\nKey=1\n");
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), BootFileAttributes);
+    EXPECT_EQ(AttributesOf(MsdosSys), BootFileAttributes);
 }

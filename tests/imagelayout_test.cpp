@@ -1,6 +1,6 @@
 // Where the FAT file system of an image is looked for, from its first and last sectors.
 
-#include "platform/file/imagelayout.h"
+#include "platform/drive/image/imagelayout.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -17,9 +17,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/file/atomicfile.h"
-#include "platform/file/descriptor.h"
-#include "platform/file/profile.h"
+#include "platform/drive/directory/atomicreplace.h"
+#include "platform/files/files.h"
+#include "platform/sys/descriptor.h"
+#include "platform/files/profile.h"
 #include "safetykit.h"
 #include "tempdrive.h"
 

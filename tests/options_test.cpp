@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <fcntl.h>
 
-#include "platform/file/files.h"
+#include "platform/files/files.h"
 #include "platform/qt/ui.h"
 #include "safetykit.h"
 #include "scopedenv.h"

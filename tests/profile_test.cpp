@@ -1,7 +1,8 @@
-#include "platform/file/atomicfile.h"
-#include "platform/file/fileerror.h"
-#include "platform/file/inifile.h"
-#include "platform/file/profile.h"
+#include "platform/drive/directory/atomicreplace.h"
+#include "platform/files/files.h"
+#include "platform/sys/fileerror.h"
+#include "platform/ini/inifile.h"
+#include "platform/files/profile.h"
 #include "safetykit.h"
 #include "tempdrive.h"
 
@@ -202,9 +203,9 @@ TEST(ProfileWrite, RefusesEntriesThatWouldBreakTheFile)
 
     TempDrive drive('C');
     drive.write("msdos.sys", "[Options]\r\nA=1\r\n");
-    EXPECT_EQ(WritePrivateProfileStringA("Options", "A", "2\r\n[X]", "C:\\msdos.sys"), 0);
+    EXPECT_EQ(WriteExistingProfileString("Options", "A", "2\r\n[X]", "C:\\msdos.sys"), 0);
     EXPECT_EQ(LastFileError().code, EINVAL);
-    EXPECT_EQ(WritePrivateProfileStringA("Options", "A", nullptr, "C:\\msdos.sys"), 0);
+    EXPECT_EQ(WriteExistingProfileString("Options", "A", nullptr, "C:\\msdos.sys"), 0);
     EXPECT_EQ(drive.read("msdos.sys"), "[Options]\r\nA=1\r\n");
 }
 
@@ -218,8 +219,8 @@ TEST(ProfileWrite, WritesTheFileInPlaceOfItsOldSelf)
     drive.write("MSDOS.SYS", msdos);
     chmod(drive.hostPath("MSDOS.SYS").c_str(), 0644);
 
-    ASSERT_EQ(WritePrivateProfileStringA("Options", "BootGUI", "0", "C:\\msdos.sys"), 1);
-    ASSERT_EQ(WritePrivateProfileStringA("Options", "Logo", "1", "C:\\msdos.sys"), 1);
+    ASSERT_EQ(WriteExistingProfileString("Options", "BootGUI", "0", "C:\\msdos.sys"), 1);
+    ASSERT_EQ(WriteExistingProfileString("Options", "Logo", "1", "C:\\msdos.sys"), 1);
     std::string expected = msdos;
     expected.replace(expected.find("BootGUI=1"), 9, "BootGUI=0\r\nLogo=1");
     EXPECT_EQ(drive.read("MSDOS.SYS"), expected);
@@ -227,16 +228,18 @@ TEST(ProfileWrite, WritesTheFileInPlaceOfItsOldSelf)
     EXPECT_TRUE(TemporaryFilesIn(drive.dir()).empty());
 
     ino_t inode = LinkStatusOf(drive.hostPath("MSDOS.SYS")).st_ino;
-    ASSERT_EQ(WritePrivateProfileStringA("Options", "Logo", "1", "C:\\msdos.sys"), 1);
+    ASSERT_EQ(WriteExistingProfileString("Options", "Logo", "1", "C:\\msdos.sys"), 1);
     EXPECT_EQ(LinkStatusOf(drive.hostPath("MSDOS.SYS")).st_ino, inode);  // nothing to change: not rewritten
 }
 
-TEST(ProfileWrite, CreatesAMissingFileWithCrLf)
+TEST(ProfileWrite, NeverCreatesAFile)
 {
     TempDrive drive('C');
-    ASSERT_EQ(WritePrivateProfileStringA("Options", "BootMenu", "0", "C:\\msdos.sys"), 1);
-    EXPECT_EQ(drive.read("msdos.sys"), "[Options]\r\nBootMenu=0\r\n");
-    EXPECT_EQ(WritePrivateProfileStringA("Options", "BootMenu", "0", "Q:\\msdos.sys"), 0);
+    EXPECT_EQ(WriteExistingProfileString("Options", "BootMenu", "0", "C:\\msdos.sys"), 0);
+    EXPECT_EQ(LastFileError().step, FileStep::Inspect);
+    EXPECT_EQ(LastFileError().code, ENOENT);
+    EXPECT_FALSE(std::filesystem::exists(drive.hostPath("msdos.sys")));
+    EXPECT_EQ(WriteExistingProfileString("Options", "BootMenu", "0", "Q:\\msdos.sys"), 0);
     EXPECT_EQ(LastFileError().step, FileStep::ResolvePath);
 }
 
@@ -245,14 +248,14 @@ TEST(ProfileWrite, KeepsBinaryBytesAroundTheValue)
     TempDrive drive('C');
     std::string before = "\xFF\xFE\0\x80\r\n[Options]\r\nA=1\r\n\x01\x02\0;\xE9t\xE9\r\n"s;
     drive.write("bin.sys", before);
-    ASSERT_EQ(WritePrivateProfileStringA("Options", "A", "0", "C:\\bin.sys"), 1);
+    ASSERT_EQ(WriteExistingProfileString("Options", "A", "0", "C:\\bin.sys"), 1);
     std::string after = before;
     after[after.find("A=1") + 2] = '0';
     EXPECT_EQ(drive.read("bin.sys"), after);
 
     std::string longLine = "[Options]\r\nA=1\r\n;" + std::string(1 << 20, 'z') + "\r\n";
     drive.write("long.sys", longLine);
-    ASSERT_EQ(WritePrivateProfileStringA("Options", "B", "2", "C:\\long.sys"), 1);
+    ASSERT_EQ(WriteExistingProfileString("Options", "B", "2", "C:\\long.sys"), 1);
     EXPECT_EQ(drive.read("long.sys"), "[Options]\r\nA=1\r\nB=2\r\n;" + std::string(1 << 20, 'z') + "\r\n");
 }
 
@@ -261,12 +264,12 @@ TEST(ProfileWrite, ReadOnlyFileIsRefusedLikeWin32)
     TempDrive drive('C');
     drive.write("msdos.sys", "[Options]\r\nA=1\r\n");
     chmod(drive.hostPath("msdos.sys").c_str(), 0444);
-    EXPECT_EQ(WritePrivateProfileStringA("Options", "A", "2", "C:\\msdos.sys"), 0);
+    EXPECT_EQ(WriteExistingProfileString("Options", "A", "2", "C:\\msdos.sys"), 0);
     EXPECT_EQ(LastFileError().code, EACCES);
     EXPECT_EQ(drive.read("msdos.sys"), "[Options]\r\nA=1\r\n");
 
     fs::create_directory(drive.hostPath("dir.sys"));
-    EXPECT_EQ(WritePrivateProfileStringA("Options", "A", "2", "C:\\dir.sys"), 0);
+    EXPECT_EQ(WriteExistingProfileString("Options", "A", "2", "C:\\dir.sys"), 0);
     EXPECT_EQ(LastFileError().code, EISDIR);
 }
 
@@ -276,7 +279,7 @@ TEST(ProfileWrite, KeepsASymlinkAndWritesWhereItLeads)
     fs::create_directory(drive.hostPath("real"));
     drive.write("real/msdos.sys", "[Options]\nA=1\n");
     fs::create_symlink("real/msdos.sys", drive.hostPath("MSDOS.SYS"));
-    ASSERT_EQ(WritePrivateProfileStringA("Options", "A", "0", "C:\\msdos.sys"), 1);
+    ASSERT_EQ(WriteExistingProfileString("Options", "A", "0", "C:\\msdos.sys"), 1);
     EXPECT_TRUE(fs::is_symlink(drive.hostPath("MSDOS.SYS")));
     EXPECT_EQ(drive.read("real/msdos.sys"), "[Options]\nA=0\n");
 }
@@ -289,7 +292,7 @@ TEST(ProfileWrite, AFailedReplaceIsReportedAndChangesNothing)
     chmod(drive.dir().c_str(), 0555);
     if (geteuid() == 0)
         FailAtomicStepForTesting(FileStep::CreateTemporary, EACCES);
-    EXPECT_EQ(WritePrivateProfileStringA("Options", "A", "0", "C:\\msdos.sys"), 0);
+    EXPECT_EQ(WriteExistingProfileString("Options", "A", "0", "C:\\msdos.sys"), 0);
     FailAtomicStepForTesting(FileStep::None);
     EXPECT_EQ(LastFileError().step, FileStep::CreateTemporary);
     EXPECT_EQ(LastFileError().code, EACCES);

@@ -119,7 +119,7 @@ TEST_F(SavingTest, YesAfterDefaultSettingsWritesTheFifteenKeysInWritingOrder)
         if (box.text.startsWith(QStringLiteral("Reboot"))) {
             // Written with the attributes cleared; they are set again only afterwards.
             EXPECT_EQ(file(), DefaultsWritten);
-            EXPECT_EQ(GetFileAttributesA(MsdosSys), 0u);
+            EXPECT_EQ(AttributesOf(MsdosSys), 0u);
         }
     };
     boxes.answer(MessageAnswer::Yes);
@@ -129,7 +129,7 @@ TEST_F(SavingTest, YesAfterDefaultSettingsWritesTheFifteenKeysInWritingOrder)
     ExpectQuestion(boxes.shown[0], false);
     ExpectReminder(boxes.shown[1]);
     EXPECT_EQ(file(), DefaultsWritten);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u);
+    EXPECT_EQ(AttributesOf(MsdosSys), 7u);
     EXPECT_TRUE(closed());
 }
 
@@ -149,7 +149,7 @@ TEST_F(SavingTest, YesAddsMissingKeysAndKeepsEveryOtherByte)
                                 "BootKeys=1\r\nBootWin=1\r\nLoadTop=1\r\nLogo=1\r\nBootWarn=1\r\nBootDelay=2\r\n"
                                 "BootMenuDefault=1\r\nDRVSpace=1\r\nDBLSpace=1\r\nDoubleBuffer=0\r\n";
     EXPECT_EQ(file(), Paths + written + Padding + tail);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u);
+    EXPECT_EQ(AttributesOf(MsdosSys), 7u);
     ASSERT_EQ(boxes.shown.size(), 2u);
     ExpectReminder(boxes.shown[1]);
     EXPECT_TRUE(closed());
@@ -183,7 +183,7 @@ TEST_F(SavingTest, NoKeepsTheContentAndLeavesExactlyReadOnlyHiddenSystem)
         ASSERT_EQ(boxes.shown.size(), 1u) << before;
         ExpectQuestion(boxes.shown[0], false);
         EXPECT_EQ(file(), bytes) << before;
-        EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u) << before;
+        EXPECT_EQ(AttributesOf(MsdosSys), 7u) << before;
         EXPECT_TRUE(closed()) << before;
     }
 }
@@ -211,7 +211,7 @@ TEST_F(SavingTest, CancelChangesNothingAndTheNextExitAsksAgain)
         EXPECT_TRUE(window->isVisible());
         EXPECT_TRUE(WindowState(window) == state);
         EXPECT_EQ(file(), bytes);
-        EXPECT_EQ(GetFileAttributesA(MsdosSys), 0x21u);
+        EXPECT_EQ(AttributesOf(MsdosSys), 0x21u);
         const struct stat after = StatOf(drive.hostPath("msdos.sys"));
         EXPECT_EQ(after.st_ino, before.st_ino);
         EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
@@ -249,14 +249,14 @@ TEST_F(SavingTest, EveryCloseRequestAsks)
         ASSERT_EQ(boxes.shown.size(), 1u) << name;
         ExpectQuestion(boxes.shown[0], false);
         ASSERT_FALSE(closed()) << name;
-        EXPECT_EQ(GetFileAttributesA(MsdosSys), 0x20u) << name;
+        EXPECT_EQ(AttributesOf(MsdosSys), 0x20u) << name;
 
         boxes.answer(MessageAnswer::No);
         route(window);
         EXPECT_EQ(boxes.shown.size(), 2u) << name;
         EXPECT_TRUE(closed()) << name;
         EXPECT_EQ(file(), bytes) << name;
-        EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u) << name;
+        EXPECT_EQ(AttributesOf(MsdosSys), 7u) << name;
     }
 }
 
@@ -270,7 +270,7 @@ TEST_F(SavingTest, SessionEndOffersOnlyYesAndNoAndAlwaysCloses)
     ExpectQuestion(boxes.shown[0], true);
     EXPECT_TRUE(closed());
     EXPECT_EQ(file(), bytes);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u);
+    EXPECT_EQ(AttributesOf(MsdosSys), 7u);
 
     Open(bytes, 0x20);
     boxes.answer(MessageAnswer::Yes);
@@ -280,7 +280,7 @@ TEST_F(SavingTest, SessionEndOffersOnlyYesAndNoAndAlwaysCloses)
     ExpectReminder(boxes.shown[1]);
     EXPECT_TRUE(closed());
     EXPECT_EQ(file(), DefaultsWritten);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u);
+    EXPECT_EQ(AttributesOf(MsdosSys), 7u);
 
     // A field being edited is normalised before the question, as if left.
     Open(bytes, 0x20);
@@ -296,7 +296,7 @@ TEST_F(SavingTest, SessionEndOffersOnlyYesAndNoAndAlwaysCloses)
     EXPECT_EQ(boxes.shown.size(), 0u);
     EXPECT_TRUE(closed());
     EXPECT_EQ(file(), bytes);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), 0x20u);
+    EXPECT_EQ(AttributesOf(MsdosSys), 0x20u);
 }
 
 TEST_F(SavingTest, FileRemovedBeforeYesIsNotCreatedAgain)
@@ -340,7 +340,7 @@ TEST_F(SavingTest, AttributesThatCannotBeClearedStopTheWrite)
     ExpectNotWritten(boxes.shown[1]);
     EXPECT_TRUE(boxes.shown[1].text.contains(QStringLiteral("attributes")));
     EXPECT_EQ(file(), bytes);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u);
+    EXPECT_EQ(AttributesOf(MsdosSys), 7u);
     EXPECT_FALSE(closed());
 }
 
@@ -357,7 +357,7 @@ TEST_F(SavingTest, FailedKeyWriteKeepsTheFileAndTheWindowForAnotherTry)
     ASSERT_EQ(boxes.shown.size(), 2u);
     ExpectNotWritten(boxes.shown[1]);
     EXPECT_EQ(file(), bytes);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u);  // cleared for the write, then put back
+    EXPECT_EQ(AttributesOf(MsdosSys), 7u);  // cleared for the write, then put back
     ASSERT_FALSE(closed());
     EXPECT_TRUE(WindowState(window) == state);
 
@@ -387,7 +387,7 @@ TEST_F(SavingTest, AKeyWriteFailingPartWayCountsOnlyTheKeysWritten)
                              "beside the file: No space left on device.\r\nPress Exit to try again, or answer No to "
                              "leave without writing."));
     EXPECT_EQ(file(), "[Options]\r\nBootMenu=1\r\n" + rest);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u);
+    EXPECT_EQ(AttributesOf(MsdosSys), 7u);
     EXPECT_FALSE(closed());
 }
 
@@ -404,6 +404,6 @@ TEST_F(SavingTest, FailureAtSessionEndIsReportedAndTheWindowCloses)
     ExpectNotWritten(boxes.shown[1]);
     EXPECT_FALSE(boxes.shown[1].text.contains(QStringLiteral("try again")));
     EXPECT_EQ(file(), bytes);
-    EXPECT_EQ(GetFileAttributesA(MsdosSys), 7u);
+    EXPECT_EQ(AttributesOf(MsdosSys), 7u);
     EXPECT_TRUE(closed());
 }

@@ -18,11 +18,12 @@
 
 #include "app/startup.h"
 #include "editor/vrnl.h"
+#include "dosattributes.h"
 #include "messageboxes.h"
 #include "options/loading.h"
 #include "options/saving.h"
-#include "platform/file/atomicfile.h"
-#include "platform/file/files.h"
+#include "platform/drive/directory/atomicreplace.h"
+#include "platform/files/files.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/instancelock.h"
 #include "platform/qt/seams.h"
@@ -169,7 +170,7 @@ protected:
     }
 
     std::string file() const { return drive.read("msdos.sys"); }
-    uint32_t attributes() const { return GetFileAttributesA(MsdosSys); }
+    uint32_t attributes() const { return AttributesOf(MsdosSys); }
 
     TempDrive drive;
     MessageBoxes boxes;

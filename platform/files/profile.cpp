@@ -1,0 +1,58 @@
+#include "platform/files/profile.h"
+
+#include "platform/files/drives.h"
+#include "platform/files/files.h"
+#include "platform/ini/inifile.h"
+#include "platform/sys/fileerror.h"
+#include "platform/sys/io.h"
+
+#include <cerrno>
+
+namespace {
+
+// Reads the whole file; false when it is missing (LastFileError() clear) or cannot be
+// read (LastFileError() says why).
+bool ReadProfileFile(const char* fileName, std::string& bytes)
+{
+    const std::optional<DriveFile> file = DriveFileFor(fileName);
+    std::optional<std::string> read = file ? file->drive.read(file->name) : std::nullopt;
+    if (read) {
+        bytes = std::move(*read);
+        return true;
+    }
+    const FileError error = LastFileError();
+    if (error.step == FileStep::ResolvePath || error.code == ENOENT)
+        ClearLastFileError();
+    return false;
+}
+
+}  // namespace
+
+uint32_t GetPrivateProfileIntA(const char* section, const char* key, int32_t defaultValue,
+                               const char* fileName)
+{
+    ClearLastFileError();
+    std::string bytes;
+    if (!section || !key || !fileName || !ReadProfileFile(fileName, bytes))
+        return uint32_t(defaultValue);
+    std::optional<std::string_view> value = FindProfileValue(bytes, section, key);
+    if (!value || value->empty())
+        return uint32_t(defaultValue);
+    return uint32_t(ProfileInt(*value));
+}
+
+int WriteExistingProfileString(const char* section, const char* key, const char* value,
+                               const char* fileName, bool* changed)
+{
+    if (!section || !key || !value || !fileName || !IsWritableProfileEntry(section, key, value)) {
+        RecordFailure(FileStep::None, EINVAL);
+        return 0;
+    }
+    return RewriteFile(fileName, [&](std::string_view current, std::string& updated) {
+        updated = WithProfileValue(current, section, key, value);
+        if (changed)  // the last call decides: the file may be read again
+            *changed = updated != current;
+        // A file the reader would refuse is not written either.
+        return updated.size() <= MaxFileSize || RecordFailure(FileStep::WriteTemporary, EFBIG);
+    });
+}
