@@ -54,7 +54,6 @@ done
 # tsort names a circle of includes (a header counts as its .cpp's twin, so that a .cpp
 # including a header that includes the .cpp's own header is a circle too).
 circles=$(for folder in "${!may_use[@]}"; do
-              [ "$folder" != platform/qt ] || continue
               includes "$folder" | while IFS=: read -r file line target; do
                   [ "${file%.*}.h" = "$target" ] || echo "${file%.*}.h $target"
               done
