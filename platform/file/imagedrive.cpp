@@ -439,7 +439,7 @@ bool ImageDrive::Reaches(const std::string& name, size_t expected, FileStep step
     if (reached == reached_.end()) {
         // mattrib shows one line for each entry it reaches, a directory's own included.
         ToolResult shown = Mtools("mattrib", {"::/" + name}, lockFd);
-        if (!shown.ok && !(shown.output.empty() && shown.message.find("not found") != std::string::npos))
+        if (!shown.ok && !(shown.output.empty() && shown.said.find("not found") != std::string::npos))
             return ToolFailure(FileStep::ImageNotUnderstood, shown);
         reached = reached_.emplace(key, Lines(shown.output).size()).first;
     }
