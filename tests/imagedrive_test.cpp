@@ -684,7 +684,7 @@ TEST(ImageDrive, AnImageCutShortOrTradedAfterLoadingIsNeverWritten)
     const std::string cut = Bytes(image);
     EXPECT_FALSE(Replace(*drive, Edited));
     EXPECT_EQ(Describe(LastFileError()),
-              "The disk image is no longer the one Varnello opened: its size changed from 1474560 to 614400 bytes");
+              "The disk image is no longer the one Varnello opened: its size changed from 1474560 to 614400 bytes.");
     EXPECT_TRUE(Bytes(image) == cut);
 
     if (!FuseUsable())
@@ -700,7 +700,7 @@ TEST(ImageDrive, AnImageCutShortOrTradedAfterLoadingIsNeverWritten)
     const std::string before = Out("md5sum " + scratch.dir() + "/*.qcow2*");
     EXPECT_FALSE(Replace(*drive, Edited));
     EXPECT_EQ(Describe(LastFileError()), "The disk image is no longer the one Varnello opened: its name no longer "
-                                         "leads to the file that was opened");
+                                         "leads to the file that was opened.");
     EXPECT_FALSE(drive->exists("msdos.sys"));
     EXPECT_EQ(Out("md5sum " + scratch.dir() + "/*.qcow2*"), before);
 }
@@ -903,7 +903,7 @@ TEST(ImageDrive, AKilledExportDaemonLeavesNoMountNorFolderAndIsNamed)
     EXPECT_EQ(Out(exports), "0\n0\n");
     EXPECT_FALSE(drive->exists("msdos.sys"));
     EXPECT_EQ(Describe(LastFileError()), "The disk image could not be used: qemu-storage-daemon, "
-                                         "which showed the disk image to Varnello, has ended; start Varnello again");
+                                         "which showed the disk image to Varnello, has ended; start Varnello again.");
     EXPECT_FALSE(Replace(*drive, Edited));
     EXPECT_EQ(LastFileError().code, ENOTCONN);
 }
