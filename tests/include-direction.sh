@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Dependencies run one way: app/ -> editor/ -> options/ -> platform/ (platform/qt, and
-# platform/file below everything); the launcher beside the program uses platform/ only.
+# platform/file below everything); the launcher and varnello-options beside the program use
+# options/ and platform/, varnello-options without Qt.
 # Fails, naming each line, when a folder includes from
-# a folder it may not use, or when options/ or platform/file/ include Qt.
+# a folder it may not use, or when cli/, options/ or platform/file/ include Qt.
 #
 # usage: include-direction.sh SOURCE_DIR
 set -u
@@ -14,7 +15,8 @@ declare -A may_use=(
     [options]="options platform/file"
     [editor]="editor options platform/qt platform/file"
     [app]="app editor options platform/qt platform/file"
-    [launcher]="launcher platform/qt platform/file"
+    [launcher]="launcher options platform/qt platform/file"
+    [cli]="cli options platform/file"
 )
 status=0
 for folder in "${!may_use[@]}"; do
@@ -32,7 +34,7 @@ for folder in "${!may_use[@]}"; do
     done < <(grep -n -H -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$folder"/*.cpp "$folder"/*.h 2>/dev/null \
              | sed -E 's/^([^:]*):([0-9]*):.*"([^"]*)".*/\1:\2:\3/')
 done
-for folder in options platform/file; do
+for folder in cli options platform/file; do
     if grep -n -H -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q' "$folder"/*.cpp "$folder"/*.h 2>/dev/null; then
         echo "$folder/ is below the windows and includes no Qt"
         status=1
