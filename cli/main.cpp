@@ -60,10 +60,13 @@ struct Request {
 // The text as a terminal shows it: the drive under its own name, lines ending in LF.
 std::string ForTerminal(std::string text, const std::string& drive)
 {
-    for (size_t at; !drive.empty() && (at = text.find(BootFile)) != std::string::npos;)
-        text.replace(at, std::string(BootFile).size(), "msdos.sys in '" + drive + "'");
-    for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.replace(at, 2, "\n");
+    const auto replaceAll = [&text](std::string_view from, const std::string& to) {
+        for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+            text.replace(at, from.size(), to);
+    };
+    if (!drive.empty())
+        replaceAll(BootFile, "msdos.sys in '" + drive + "'");
+    replaceAll("\r\n", "\n");
     return text;
 }
 
