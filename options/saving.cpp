@@ -6,6 +6,7 @@
 #include "platform/file/drives.h"
 #include "platform/file/fileerror.h"
 #include "platform/file/files.h"
+#include "platform/file/imagedrive.h"
 #include "platform/file/inifile.h"
 #include "platform/file/profile.h"
 
@@ -25,15 +26,16 @@ struct WriteFailure {
     int keysWritten = 0;        // keys whose new value was written before the failure
 };
 
-// What comes before any write: the file must be there and replaceable, and writable.
-std::optional<WriteFailure> PrepareToWrite(const std::string& fileName)
+// What comes before any write: the file must be there and replaceable, and writable
+// (its attributes cleared, unless clearAttributes is false).
+std::optional<WriteFailure> PrepareToWrite(const std::string& fileName, bool clearAttributes = true)
 {
     using Stage = WriteFailure::Stage;
     if (!FileExists(fileName.c_str()))
         return WriteFailure{Stage::FileMissing, FileError{FileStep::Inspect, ENOENT}};
     if (!CheckReplaceable(fileName))
         return WriteFailure{Stage::Refused, LastFileError()};
-    if (!SetFileAttributesA(fileName.c_str(), 0))
+    if (clearAttributes && !SetFileAttributesA(fileName.c_str(), 0))
         return WriteFailure{Stage::ClearAttributes, LastFileError()};
     return std::nullopt;
 }
@@ -58,7 +60,10 @@ std::optional<WriteFailure> WriteKeys(const BootOptions& options, const std::str
 // The chosen keys in one replace of the file: all of them reach it, or none.
 std::optional<WriteFailure> WriteKeysAtOnce(const BootOptions& options, ChosenKeys keys, const std::string& fileName)
 {
-    if (auto failure = PrepareToWrite(fileName))
+    // In a disk image the copy that replaces the file takes the directory entry's
+    // attributes, so read-only does not stand in the way; leaving them spares two runs of
+    // mattrib and two flushes of the image.
+    if (auto failure = PrepareToWrite(fileName, !ImageFileFor(fileName)))
         return failure;
     const bool written = RewriteFile(fileName, MissingFile::Fail, [&](std::string_view current, std::string& updated) {
         updated = current;
@@ -124,9 +129,10 @@ std::optional<std::string> WriteBootOptions(const BootOptions& options, const st
 std::optional<std::string> WriteChosenBootOptions(const BootOptions& options, ChosenKeys keys,
                                                   const std::string& bootPath)
 {
-    const auto failure = WriteKeysAtOnce(options, keys, bootPath + "msdos.sys");
+    const std::string file = bootPath + "msdos.sys";
+    const auto failure = WriteKeysAtOnce(options, keys, file);
     if (!failure)
-        return ProtectBootFile(bootPath);
+        return GetFileAttributesA(file.c_str()) == BootFileAttributes ? std::nullopt : ProtectBootFile(bootPath);
     return FailureText(*failure, bootPath);
 }
 

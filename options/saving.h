@@ -27,8 +27,9 @@ using ChosenKeys = std::bitset<ReadingOrder.size()>;
 
 // Sets only the chosen keys, all in one replace of the file, so that they all reach it or
 // none does; a missing key is added to the section as the profile writer adds it. The same
-// checks, attribute changes and failure texts as WriteBootOptions, and on success the file
-// is made read-only, hidden and system again (a failure of that alone is returned too).
+// checks and failure texts as WriteBootOptions; the attributes are cleared first only on a
+// directory drive (an image's copy keeps them anyway), and on success the file is left
+// read-only, hidden and system (a failure of that alone is returned too).
 std::optional<std::string> WriteChosenBootOptions(const BootOptions& options, ChosenKeys keys,
                                                   const std::string& bootPath);
 
