@@ -88,10 +88,11 @@ build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
     echo "Setting BootGUI=0 in the demo drive's msdos.sys inside ten 1.44 MB floppy images, one process"
     echo 'per image, timed as a whole: `varnello-options IMAGE BootGUI=0` against the five steps by hand'
     echo '(`mattrib -r -h -s`, `mtype`, `sed`, `mcopy -o`, `mattrib +r +h +s`; bench/options-command.sh).'
-    echo "varnello-options runs 13 mtools commands and flushes the image 4 times where the steps by hand"
-    echo "run 4 and flush never: it checks the file system and the file's cluster chain, looks that no"
-    echo "other entry answers to its temporary name, writes a complete copy, reads it back and flushes"
-    echo "before it removes the original, and holds the image's lock throughout."
+    echo "varnello-options runs 12 mtools commands and flushes the image 3 times where the steps by hand"
+    echo "run 4 and flush never: it reads the image's layout, root directory and cluster chains and the"
+    echo "file, looks that no other entry answers to its temporary name, writes a complete copy, gives it"
+    echo "the attributes, reads it back and flushes before it removes the original and renames the copy,"
+    echo "then sets the attributes, holding the image's lock throughout. Figures vary with the load."
     echo
     cat "$work/options.md"
     echo
