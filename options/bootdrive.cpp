@@ -51,7 +51,7 @@ HostBootDrive MapBootDrive(const std::string& path)
     if (FileExists("C:\\msdos.sys"))
         return {drive, {}};
     if (const std::string why = WhyFileNotFound("C:\\msdos.sys"); !why.empty())
-        return Refused(Quoted(drive) + " cannot be used: " + why + ".\r\n" + needs);
+        return Refused(Quoted(drive) + " cannot be used: " + why + "\r\n" + needs);  // why ends its sentence
     const char* kind = S_ISDIR(status.st_mode) || bootFile ? "The folder " : "The disk image ";
     return Refused(kind + Quoted(drive)
                    + " holds no msdos.sys, so it is not the boot drive of a Windows 95 installation.\r\n" + needs);
