@@ -60,8 +60,8 @@ fuzz: deps
 	cmake --build --preset fuzz -j $(JOBS)
 	fuzz/run.sh build/fuzz 60
 
-# Benchmarks (not part of make test): start-up against a bare Qt window, and the file
-# work of a load and a save. Builds the bench targets in build/default and writes
+# Benchmarks (not part of make test): start-up against a bare Qt window, the file work
+# of a load and a save, and varnello-options against mtools by hand. Builds the bench targets in build/default and writes
 # bench/RESULTS.md.
 bench: build
 	cmake --preset default -DVARNELLO_BENCH=ON >/dev/null

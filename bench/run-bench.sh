@@ -3,7 +3,8 @@
 #   BUILD_DIR  a build configured with -DVARNELLO_BENCH=ON, target varnello_bench built
 #   ROUNDS     start-up runs of each program (default 21)
 # Start-up runs in a private Xvfb on the first free display from :150 to :199, on a fresh
-# copy of the demo drive; the file benchmarks run in a scratch directory under TMPDIR.
+# copy of the demo drive; the file benchmarks, and varnello-options against mtools by hand,
+# run in a scratch directory under TMPDIR.
 set -euo pipefail
 
 build=$(cd "${1:?usage: $0 BUILD_DIR [ROUNDS]}" && pwd)
@@ -44,6 +45,9 @@ TMPDIR="$work" "$build/bench/bench_fileops" --markdown="$work/fileops.md" --imag
     --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
     | tee "$work/fileops.txt"
 
+echo "run-bench: varnello-options on ten floppy images against mtools by hand"
+"$here/options-command.sh" "$build/varnello-options" "$here/../resources/demo" >"$work/options.md"
+
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 memory=$(awk '/^MemTotal:/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
 load=$(cut -d ' ' -f 1-3 /proc/loadavg)
@@ -78,6 +82,19 @@ build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
     echo "times with nothing else done. Each figure is the median of five repetitions."
     echo
     cat "$work/fileops.md"
+    echo
+    echo "## varnello-options against mtools by hand"
+    echo
+    echo "Setting BootGUI=0 in the demo drive's msdos.sys inside ten 1.44 MB floppy images, one process"
+    echo 'per image, timed as a whole: `varnello-options IMAGE BootGUI=0` against the five steps by hand'
+    echo '(`mattrib -r -h -s`, `mtype`, `sed`, `mcopy -o`, `mattrib +r +h +s`; bench/options-command.sh).'
+    echo "varnello-options runs 12 mtools commands and flushes the image 3 times where the steps by hand"
+    echo "run 4 and flush never: it reads the image's layout, root directory and cluster chains and the"
+    echo "file, looks that no other entry answers to its temporary name, writes a complete copy, gives it"
+    echo "the attributes, reads it back and flushes before it removes the original and renames the copy,"
+    echo "then sets the attributes, holding the image's lock throughout. Figures vary with the load."
+    echo
+    cat "$work/options.md"
     echo
     echo "<details><summary>Google Benchmark output</summary>"
     echo

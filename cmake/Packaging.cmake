@@ -12,11 +12,11 @@ set(CPACK_PACKAGE_CONTACT "Varnello maintainers <maintainers@users.noreply.c-see
 
 set(packaged ${CMAKE_CURRENT_BINARY_DIR}/packaged)
 
-# The program and its launcher, without the compiler's note of itself (.comment), as
-# Debian strips it; the desktop entry, the disk image kinds it opens, and the icon at each
+# The program, its launcher and the command for scripts, without the compiler's note of
+# itself (.comment), as Debian strips it; the desktop entry, the disk image kinds it opens, and the icon at each
 # size it is drawn in.
-install(TARGETS varnello varnello-open RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-foreach(program varnello varnello-open)
+install(TARGETS varnello varnello-open varnello-options RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(program varnello varnello-open varnello-options)
   install(CODE "execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment
     \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\" COMMAND_ERROR_IS_FATAL ANY)")
 endforeach()
@@ -48,9 +48,10 @@ execute_process(COMMAND date --utc --rfc-email --date=${VARNELLO_RELEASE_DATE}
 configure_file(resources/debian/changelog.in ${packaged}/changelog @ONLY)
 configure_file(resources/varnello.1.in ${packaged}/varnello.1 @ONLY)
 configure_file(launcher/varnello-open.1.in ${packaged}/varnello-open.1 @ONLY)
+configure_file(cli/varnello-options.1.in ${packaged}/varnello-options.1 @ONLY)
 
 # Compressed as Debian keeps them; -n leaves out the time, so a rebuild gives the same bytes.
-foreach(page changelog varnello.1 varnello-open.1)
+foreach(page changelog varnello.1 varnello-open.1 varnello-options.1)
   add_custom_command(OUTPUT ${packaged}/${page}.gz
     COMMAND gzip -9nkf ${packaged}/${page}
     DEPENDS ${packaged}/${page}
@@ -59,7 +60,7 @@ foreach(page changelog varnello.1 varnello-open.1)
 endforeach()
 add_custom_target(varnello_packaged ALL DEPENDS ${compressed})
 install(FILES ${packaged}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${packaged}/varnello.1.gz ${packaged}/varnello-open.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${packaged}/varnello.1.gz ${packaged}/varnello-open.1.gz ${packaged}/varnello-options.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # A Debian package: make package, or cpack --config CPackConfig.cmake in the build directory.
 set(CPACK_GENERATOR DEB)
@@ -79,7 +80,10 @@ mounting it and without root.
 
 Only the values of those keys change: every other byte of the file stays as
 it was, each write replaces the file atomically, and a write that fails is
-reported as such.]=])
+reported as such.
+
+The command varnello-options prints and sets the same keys from scripts,
+with the same rules and the same safety, and needs no display.]=])
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -20,13 +20,18 @@ BootDriveOptions ReadBootDrive(const std::string& bootPath)
         drive.inUse = file + " is in use: another program, such as a running emulator, has its disk image open.\r\n"
                       "The configuration cannot be written until that program has closed it.";
 
+    drive.earlierDos = EarlierDosPresent(bootPath);
+    return drive;
+}
+
+bool EarlierDosPresent(const std::string& bootPath)
+{
     // Dual boot needs all three files that an earlier MS-DOS leaves in the root; each is
     // looked for.
     const bool io = FileExists((bootPath + "io.dos").c_str());
     const bool msdos = FileExists((bootPath + "msdos.dos").c_str());
     const bool command = FileExists((bootPath + "command.dos").c_str());
-    drive.earlierDos = io && msdos && command;
-    return drive;
+    return io && msdos && command;
 }
 
 BootOptions ReadBootOptions(const std::string& fileName, FileError* readFailure)

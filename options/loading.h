@@ -17,6 +17,10 @@ struct BootDriveOptions {
 // for the three files of an earlier MS-DOS beside it.
 BootDriveOptions ReadBootDrive(const std::string& bootPath);
 
+// Whether io.dos, msdos.dos and command.dos, which an earlier MS-DOS leaves, are all in the
+// boot drive's root.
+bool EarlierDosPresent(const std::string& bootPath);
+
 // The options of a file, read key by key through the profile reader (DOS path). When the
 // file exists but cannot be read, the keys read as their defaults and readFailure (if
 // given) says why; otherwise it is left as it was.

@@ -1,6 +1,7 @@
 #include "options/saving.h"
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/files/files.h"
 #include "platform/files/profile.h"
@@ -22,7 +23,9 @@ struct WriteFailure {
     int keysWritten = 0;        // keys whose new value was written before the failure
 };
 
-std::optional<WriteFailure> WriteKeys(const BootOptions& options, const std::string& fileName)
+// What comes before any write: the file must be there and replaceable, and writable
+// (its attributes cleared).
+std::optional<WriteFailure> PrepareToWrite(const std::string& fileName)
 {
     using Stage = WriteFailure::Stage;
     if (!FileExists(fileName.c_str()))
@@ -31,16 +34,39 @@ std::optional<WriteFailure> WriteKeys(const BootOptions& options, const std::str
         return WriteFailure{Stage::Refused, LastFileError()};
     if (!SetFileAttributesA(fileName.c_str(), 0))
         return WriteFailure{Stage::ClearAttributes, LastFileError()};
+    return std::nullopt;
+}
+
+std::optional<WriteFailure> WriteKeys(const BootOptions& options, const std::string& fileName)
+{
+    using Stage = WriteFailure::Stage;
+    if (auto failure = PrepareToWrite(fileName))
+        return failure;
     int written = 0;
     for (int index : WritingOrder) {
         const OptionKey& option = ReadingOrder[index];
-        const std::string value = option.flag ? ValueText(options.*option.flag) : ValueText(options.*option.number);
+        const std::string value = OptionValueText(options, option);
         bool changed = false;
         if (!WriteExistingProfileString(OptionsSection, option.key, value.c_str(), fileName.c_str(), &changed))
             return WriteFailure{Stage::WriteKey, LastFileError(), option.key, written};
         written += changed;
     }
     return std::nullopt;
+}
+
+// The chosen keys in one replace of the file: all of them reach it, or none.
+std::optional<WriteFailure> WriteKeysAtOnce(const BootOptions& options, ChosenKeys keys, const std::string& fileName)
+{
+    if (auto failure = PrepareToWrite(fileName))
+        return failure;
+    std::vector<ProfileEntry> entries;
+    for (int index : WritingOrder) {
+        if (keys[size_t(index)])
+            entries.push_back({ReadingOrder[index].key, OptionValueText(options, ReadingOrder[index])});
+    }
+    if (WriteExistingProfileStrings(OptionsSection, entries, fileName.c_str()))
+        return std::nullopt;
+    return WriteFailure{WriteFailure::Stage::WriteKey, LastFileError()};
 }
 
 // What the user reads when the configuration was not written.
@@ -65,21 +91,43 @@ std::string NotWrittenText(const WriteFailure& failure, const std::string& file)
     return {};
 }
 
-}  // namespace
-
-std::optional<std::string> WriteBootOptions(const BootOptions& options, const std::string& bootPath)
+// What the user reads after a failed write, the file made read-only, hidden and system
+// again where it was touched.
+std::string FailureText(const WriteFailure& failure, const std::string& bootPath)
 {
     const std::string file = bootPath + "msdos.sys";
-    const auto failure = WriteKeys(options, file);
-    if (!failure)
-        return std::nullopt;
-    std::string text = NotWrittenText(*failure, file);
+    std::string text = NotWrittenText(failure, file);
     // A file that was refused was not touched.
-    if (failure->stage != WriteFailure::Stage::Refused) {
+    if (failure.stage != WriteFailure::Stage::Refused) {
         if (const auto unprotected = ProtectBootFile(bootPath))
             text += "\r\n" + *unprotected;
     }
     return text;
+}
+
+}  // namespace
+
+std::optional<std::string> WriteBootOptions(const BootOptions& options, const std::string& bootPath)
+{
+    const auto failure = WriteKeys(options, bootPath + "msdos.sys");
+    if (!failure)
+        return std::nullopt;
+    return FailureText(*failure, bootPath);
+}
+
+std::optional<std::string> WriteChosenBootOptions(const BootOptions& options, ChosenKeys keys,
+                                                  const std::string& bootPath)
+{
+    const std::string file = bootPath + "msdos.sys";
+    const auto failure = WriteKeysAtOnce(options, keys, file);
+    if (!failure)
+        return ProtectBootFile(bootPath);
+    return FailureText(*failure, bootPath);
+}
+
+std::string OptionValueText(const BootOptions& options, const OptionKey& option)
+{
+    return option.flag ? ValueText(options.*option.flag) : ValueText(options.*option.number);
 }
 
 std::optional<std::string> ProtectBootFile(const std::string& bootPath)

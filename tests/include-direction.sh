@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Dependencies run one way: app/ -> editor/ -> options/ -> platform/; inside platform/,
 # files/ (the operations the program calls) -> drive/directory/, drive/image/ -> drive/,
-# process/ -> sys/, and ini/ -> sys/; platform/qt/ stands on its own. The launcher beside
-# the program uses platform/ only.
+# process/ -> sys/, and ini/ -> sys/; platform/qt/ stands on its own. The launcher and
+# varnello-options (cli/) stand beside the program on options/ and platform/, cli/ without Qt.
 # Fails, naming each line, when a folder includes from a folder it may not use, when a
 # folder below the windows includes Qt, or when files include each other in a circle.
 #
@@ -22,9 +22,10 @@ declare -A may_use=(
     [options]="options platform/files platform/drive platform/sys"
     [editor]="editor options platform/qt platform/files platform/drive platform/sys"
     [app]="app editor options platform/qt platform/files platform/drive platform/sys"
-    [launcher]="launcher platform/qt platform/files platform/drive platform/sys"
+    [launcher]="launcher options platform/qt platform/files platform/drive platform/sys"
+    [cli]="cli options platform/files platform/drive platform/sys"
 )
-below_the_windows="options platform/sys platform/ini platform/process platform/drive platform/drive/directory
+below_the_windows="cli options platform/sys platform/ini platform/process platform/drive platform/drive/directory
                    platform/drive/image platform/files"
 
 # "file:line:included" for every quoted include of the folder's own files.

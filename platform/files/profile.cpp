@@ -44,12 +44,27 @@ uint32_t GetPrivateProfileIntA(const char* section, const char* key, int32_t def
 int WriteExistingProfileString(const char* section, const char* key, const char* value,
                                const char* fileName, bool* changed)
 {
-    if (!section || !key || !value || !fileName || !IsWritableProfileEntry(section, key, value)) {
+    if (!value) {
         RecordFailure(FileStep::None, EINVAL);
         return 0;
     }
+    const ProfileEntry entry{key, value};
+    return WriteExistingProfileStrings(section, {&entry, 1}, fileName, changed);
+}
+
+int WriteExistingProfileStrings(const char* section, std::span<const ProfileEntry> entries, const char* fileName,
+                                bool* changed)
+{
+    for (const ProfileEntry& entry : entries) {
+        if (!section || !entry.key || !fileName || !IsWritableProfileEntry(section, entry.key, entry.value)) {
+            RecordFailure(FileStep::None, EINVAL);
+            return 0;
+        }
+    }
     return RewriteFile(fileName, [&](std::string_view current, std::string& updated) {
-        updated = WithProfileValue(current, section, key, value);
+        updated = current;
+        for (const ProfileEntry& entry : entries)
+            updated = WithProfileValue(updated, section, entry.key, entry.value);
         if (changed)  // the last call decides: the file may be read again
             *changed = updated != current;
         // A file the reader would refuse is not written either.

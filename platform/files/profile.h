@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
 
 // INI files with the host platform's semantics, on DOS paths (see files.h), by the rules
 // of platform/ini/inifile.h. Byte-oriented: the file is never decoded, and every byte
@@ -20,3 +22,15 @@ uint32_t GetPrivateProfileIntA(const char* section, const char* key, int32_t def
 // whether the file's bytes changed: a key that already held value is not written.
 int WriteExistingProfileString(const char* section, const char* key, const char* value,
                                const char* fileName, bool* changed = nullptr);
+
+// One key and the value to put into it.
+struct ProfileEntry {
+    const char* key;
+    std::string value;
+};
+
+// Puts each value into its key of section in one replace of an existing file: all of them
+// reach the file, or none does. Otherwise as WriteExistingProfileString, *changed telling
+// whether any byte changed.
+int WriteExistingProfileStrings(const char* section, std::span<const ProfileEntry> entries, const char* fileName,
+                                bool* changed = nullptr);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR and checks what lands there: exactly the
-# program and its launcher, the desktop entry (valid, and pointing at the launcher and the
+# program, its launcher and the command for scripts (which links no GUI library), the desktop entry (valid, and pointing at the launcher and the
 # icon), the icon at each size, AppStream metadata that validates against that tree and
 # composes as a software centre's catalogue, the disk image kinds as a file manager tells
 # them apart, the licence and changelog, and manual pages that format cleanly. Then builds
@@ -27,6 +27,7 @@ rm -f "$dest.log"
 
 expected="usr/bin/varnello
 usr/bin/varnello-open
+usr/bin/varnello-options
 usr/share/applications/varnello.desktop
 usr/share/doc/varnello/changelog.gz
 usr/share/doc/varnello/copyright
@@ -37,6 +38,7 @@ usr/share/icons/hicolor/32x32/apps/varnello.png
 usr/share/icons/hicolor/48x48/apps/varnello.png
 usr/share/icons/hicolor/64x64/apps/varnello.png
 usr/share/man/man1/varnello-open.1.gz
+usr/share/man/man1/varnello-options.1.gz
 usr/share/man/man1/varnello.1.gz
 usr/share/metainfo/example.c_seed_58b273e4.varnello.metainfo.xml
 usr/share/mime/packages/varnello.xml"
@@ -44,9 +46,12 @@ actual=$(cd "$dest" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:
 $(diff <(echo "$expected") <(echo "$actual"))"
 
-for program in varnello varnello-open; do
+for program in varnello varnello-open varnello-options; do
     [ -x "$dest/usr/bin/$program" ] || fail "usr/bin/$program is not executable"
 done
+# The command for scripts runs where there is no display: no Qt, X, Wayland or GL at all.
+gui=$(readelf -d "$dest/usr/bin/varnello-options" 2>&1 | grep NEEDED | grep -Ei 'qt|x11|xcb|wayland|gl|fontconfig|freetype')
+[ -z "$gui" ] || fail "varnello-options links a GUI library: $gui"
 
 desktop="$dest/usr/share/applications/varnello.desktop"
 if [ -f "$desktop" ]; then
@@ -120,8 +125,15 @@ if [ -f "$launcher_man" ]; then
         grep -q "$word" <<<"$page" || fail "the launcher's manual page does not mention $word"
     done
 fi
+options_man="$dest/usr/share/man/man1/varnello-options.1.gz"
+if [ -f "$options_man" ]; then
+    page=$(gzip -dc "$options_man") || fail "the manual page of varnello-options is not gzip"
+    for word in '\-\-force' '\-\-defaults' '\-\-partition' 'EXIT STATUS' DRVSpace BootDelay; do
+        grep -qF -- "$word" <<<"$page" || fail "the manual page of varnello-options does not mention $word"
+    done
+fi
 if command -v groff >/dev/null; then
-    for page in "$man" "$launcher_man"; do
+    for page in "$man" "$launcher_man" "$options_man"; do
         [ -f "$page" ] || continue
         warnings=$(gzip -dc "$page" | groff -man -Tutf8 -ww -z 2>&1)
         [ -z "$warnings" ] || fail "groff warns about $(basename "$page"): $warnings"
