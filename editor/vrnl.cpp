@@ -193,21 +193,21 @@ void VRNL::ConnectHandlers()
         // toggled, not stateChanged: a box set again from inside its own click (the compressed-drive
         // No) must report that change too, or the box and its option drift apart.
         connect(Check[i], &QAbstractButton::toggled, this, [this, i] { CheckClick(i); }, Qt::DirectConnection);
-        connect(Check[i], &CheckBox::pointerMoved, this, [this, i] { CheckMouseMove(i); });
+        connect(PointerOf(Check[i]), &PointerWatch::moved, this, [this, i] { CheckMouseMove(i); });
     }
     for (int i = 0; i < int(Text.size()); ++i) {
         connect(Text[i], &QLineEdit::textChanged, this, [this, i] { TextChange(i); }, Qt::DirectConnection);
         connect(Text[i], &TextField::focusLost, this, [this, i] { TextLostFocus(i); });
-        connect(Text[i], &TextField::pointerMoved, this, [this, i] { TextMouseMove(i); });
-        connect(SSPanel6[i], &SSPanel::pointerMoved, this, [this, i] { TextMouseMove(i); });
+        connect(PointerOf(Text[i]), &PointerWatch::moved, this, [this, i] { TextMouseMove(i); });
+        connect(PointerOf(SSPanel6[i]), &PointerWatch::moved, this, [this, i] { TextMouseMove(i); });
         connect(Spin[i], &SpinButton::spinUp, this, [this, i] { SpinStep(i, +1); });
         connect(Spin[i], &SpinButton::spinDown, this, [this, i] { SpinStep(i, -1); });
         connect(Text[i], &TextField::stepKey, this, [this, i](int step) { SpinStep(i, step); });
     }
     for (SSPanel* frame : {SSPanel1, SSPanel2, SSPanel3, SSPanel4, SSPanel5})
-        connect(frame, &SSPanel::pointerMoved, this, &VRNL::ClearHelp);
+        connect(PointerOf(frame), &PointerWatch::moved, this, &VRNL::ClearHelp);
     for (SSCommand* command : {InfoAbout, DefaultSettings, ExitVRNL})
-        connect(command, &SSCommand::pointerMoved, this, [this, command] { CommandMouseMove(command); });
+        connect(PointerOf(command), &PointerWatch::moved, this, [this, command] { CommandMouseMove(command); });
 
     connect(InfoAbout, &QPushButton::clicked, this, &VRNL::InfoAboutClick);
     connect(DefaultSettings, &QPushButton::clicked, this, &VRNL::DefaultSettingsClick);

@@ -24,6 +24,7 @@ void TrackPointer(QWidget* widget)
 {
     widget->setMouseTracking(true);
     widget->setAttribute(Qt::WA_NoMousePropagation);
+    new PointerWatch(widget);
 }
 
 void SetBackground(QWidget* widget, const QColor& colour)
@@ -88,6 +89,23 @@ QAccessibleInterface* ControlAccessibility(const QString& className, QObject* ob
 
 }  // namespace
 
+PointerWatch::PointerWatch(QWidget* control) : QObject(control)
+{
+    control->installEventFilter(this);
+}
+
+bool PointerWatch::eventFilter(QObject*, QEvent* event)
+{
+    if (event->type() == QEvent::MouseMove)
+        emit moved();
+    return false;
+}
+
+PointerWatch* PointerOf(QWidget* control)
+{
+    return control->findChild<PointerWatch*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
 SSPanel::SSPanel(QWidget* parent, const QString& caption) : QFrame(parent)
 {
     setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -113,12 +131,6 @@ void SSPanel::paintEvent(QPaintEvent* event)
     painter.setFont(font());
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(contentsRect(), Qt::AlignCenter, caption_);
-}
-
-void SSPanel::mouseMoveEvent(QMouseEvent* event)
-{
-    emit pointerMoved();
-    event->accept();
 }
 
 SSCommand::SSCommand(QWidget* parent, const QString& caption) : QPushButton(caption, parent)
@@ -158,33 +170,9 @@ void SSCommand::paintEvent(QPaintEvent*)
     }
 }
 
-void SSCommand::mouseMoveEvent(QMouseEvent* event)
-{
-    QPushButton::mouseMoveEvent(event);
-    emit pointerMoved();
-    event->accept();
-}
-
 CheckBox::CheckBox(QWidget* parent, const QString& caption) : QCheckBox(caption, parent)
 {
     TrackPointer(this);
-}
-
-bool CheckBox::event(QEvent* event)
-{
-    // Qt gives a disabled widget no pointer movement; a locked box still explains itself.
-    if (event->type() == QEvent::MouseMove && !isEnabled()) {
-        emit pointerMoved();
-        return true;
-    }
-    return QCheckBox::event(event);
-}
-
-void CheckBox::mouseMoveEvent(QMouseEvent* event)
-{
-    QCheckBox::mouseMoveEvent(event);
-    emit pointerMoved();
-    event->accept();
 }
 
 TextField::TextField(QWidget* parent, int typedLength) : QLineEdit(parent), typedLength_(typedLength)
@@ -202,13 +190,6 @@ void TextField::keyPressEvent(QKeyEvent* event)
         return;
     }
     QLineEdit::keyPressEvent(event);
-}
-
-void TextField::mouseMoveEvent(QMouseEvent* event)
-{
-    QLineEdit::mouseMoveEvent(event);
-    emit pointerMoved();
-    event->accept();
 }
 
 void TextField::focusOutEvent(QFocusEvent* event)

@@ -2,8 +2,8 @@
 
 // The control kinds the windows are built from: 3-D panels and command buttons, the
 // standard check box and edit field, a vertical spin button and a one-line status bar.
-// Each reports pointer movement over itself (not over its children) as pointerMoved(),
-// and keeps that movement from reaching the widget below it. Each has a role a screen
+// Each reports pointer movement over itself (not over its children) through its
+// PointerWatch, and keeps that movement from reaching the widget below it. Each has a role a screen
 // reader speaks; InstallControlAccessibility gives the kinds Qt has none for theirs.
 
 #include <QCheckBox>
@@ -18,6 +18,23 @@ class QToolButton;
 
 inline const QColor LightGrey(192, 192, 192);
 
+// Tells of the pointer moving over one control, enabled or not (Qt gives a disabled
+// widget no movement of its own, but a locked box still explains itself).
+class PointerWatch : public QObject {
+    Q_OBJECT
+public:
+    explicit PointerWatch(QWidget* control);
+
+signals:
+    void moved();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// The watch on a control of these kinds.
+PointerWatch* PointerOf(QWidget* control);
+
 class SSPanel : public QFrame {
     Q_OBJECT
 public:
@@ -25,12 +42,8 @@ public:
     void setCaption(const QString& caption);
     QString caption() const { return caption_; }
 
-signals:
-    void pointerMoved();
-
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
     QString caption_;
@@ -41,25 +54,14 @@ class SSCommand : public QPushButton {
 public:
     SSCommand(QWidget* parent, const QString& caption);
 
-signals:
-    void pointerMoved();
-
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
 };
 
 class CheckBox : public QCheckBox {
     Q_OBJECT
 public:
     CheckBox(QWidget* parent, const QString& caption);
-
-signals:
-    void pointerMoved();
-
-protected:
-    bool event(QEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
 };
 
 // A single-line field whose length limit binds only what the user types or pastes:
@@ -71,14 +73,12 @@ public:
     int typedLength() const { return typedLength_; }
 
 signals:
-    void pointerMoved();
     void focusLost();
     // Up or Down was pressed: step the number by +1 or -1, as a spin arrow would.
     void stepKey(int step);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
