@@ -26,6 +26,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "options/bootoptions.h"
+#include "options/saving.h"
 #include "platform/files/files.h"
 #include "platform/files/profile.h"
 
@@ -33,25 +35,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Key {
-    const char* name;
-    int missingDefault;
-    const char* valueA;  // the two value sets a save alternates between, same lengths
-    const char* valueB;
-};
-
-// Reading order; the writes use the writing order below.
-constexpr Key Keys[15] = {
-    {"BootMenu", 0, "0", "1"},        {"BootMulti", 0, "1", "0"},
-    {"BootKeys", 1, "1", "0"},        {"BootGUI", 1, "1", "0"},
-    {"BootWin", 1, "1", "0"},         {"BootWarn", 1, "1", "0"},
-    {"Logo", 1, "1", "0"},            {"LoadTop", 1, "1", "0"},
-    {"BootDelay", 2, "2", "3"},       {"BootMenuDefault", 1, "1", "2"},
-    {"BootMenuDelay", 30, "30", "29"}, {"DBLSpace", 1, "1", "0"},
-    {"DRVSpace", 1, "1", "0"},        {"Network", 0, "0", "1"},
-    {"DoubleBuffer", 0, "0", "1"},
-};
-constexpr int WritingOrder[15] = {0, 1, 2, 3, 4, 7, 6, 5, 8, 9, 10, 12, 11, 13, 14};
+// The two value sets a save alternates between: the Windows 95 defaults, and every value
+// changed with its text the same length, so that no write is skipped as unchanged.
+BootOptions ChangedValues()
+{
+    BootOptions changed = Windows95Defaults;
+    for (const OptionKey& option : ReadingOrder) {
+        if (option.flag)
+            changed.*option.flag = !(changed.*option.flag);
+        else if (changed.*option.number == option.highest)
+            --(changed.*option.number);
+        else
+            ++(changed.*option.number);
+    }
+    return changed;
+}
+const BootOptions SetA = Windows95Defaults;
+const BootOptions SetB = ChangedValues();
 
 constexpr const char* MsdosSys = "C:\\msdos.sys";
 
@@ -66,8 +66,8 @@ std::string MsdosSysOfSize(size_t size)
 {
     std::string text =
         "[Paths]\r\nWinDir=C:\\WINDOWS\r\nWinBootDir=C:\\WINDOWS\r\nHostWinBootDrv=C\r\n\r\n[Options]\r\n";
-    for (const Key& key : Keys)
-        text += std::string(key.name) + "=" + key.valueA + "\r\n";
+    for (const OptionKey& option : ReadingOrder)
+        text += std::string(option.key) + "=" + OptionValueText(SetA, option) + "\r\n";
     text += ";\r\n;The lines below pad this file out.\r\n";
     const std::string padding = ";" + std::string(69, 'x') + "\r\n";
     while (text.size() + padding.size() <= size)
@@ -89,8 +89,8 @@ void BM_Load(benchmark::State& state)
     const size_t size = size_t(state.range(0));
     WriteDrive(size);
     for (auto _ : state) {
-        for (const Key& key : Keys)
-            benchmark::DoNotOptimize(GetPrivateProfileIntA("Options", key.name, key.missingDefault, MsdosSys));
+        for (const OptionKey& option : ReadingOrder)
+            benchmark::DoNotOptimize(GetPrivateProfileIntA("Options", option.key, option.missingDefault, MsdosSys));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * 15 * int64_t(size));
     state.SetComplexityN(int64_t(size));
@@ -105,8 +105,8 @@ void BM_Save(benchmark::State& state)
     bool setB = true;
     for (auto _ : state) {
         for (int index : WritingOrder) {
-            const Key& key = Keys[index];
-            if (!WriteExistingProfileString("Options", key.name, setB ? key.valueB : key.valueA, MsdosSys))
+            const std::string value = OptionValueText(setB ? SetB : SetA, ReadingOrder[size_t(index)]);
+            if (!WriteExistingProfileString("Options", ReadingOrder[size_t(index)].key, value.c_str(), MsdosSys))
                 state.SkipWithError("a write failed");
         }
         setB = !setB;
@@ -127,8 +127,8 @@ void BM_ImageSave(benchmark::State& state)
     for (auto _ : state) {
         bool saved = SetFileAttributesA(path, 0);
         for (int index : WritingOrder) {
-            const Key& key = Keys[index];
-            saved = saved && WriteExistingProfileString("Options", key.name, setB ? key.valueB : key.valueA, path);
+            const std::string value = OptionValueText(setB ? SetB : SetA, ReadingOrder[size_t(index)]);
+            saved = saved && WriteExistingProfileString("Options", ReadingOrder[size_t(index)].key, value.c_str(), path);
         }
         if (!SetFileAttributesA(path, 0x07) || !saved)
             state.SkipWithError("the save into the image failed");
