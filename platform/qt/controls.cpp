@@ -279,13 +279,17 @@ void SpinButton::step(int nextMs)
 
 void SpinButton::repeatStep()
 {
-    // A release may still wait in a queue, or have gone to a window that a modal one
-    // blocks; the window system knows whether the button is down now.
+    // A release or a move off the arrow may still wait in a queue, or a release have gone
+    // to a window that a modal one blocks; the window system knows the button and the
+    // pointer now.
     const QWidget* modal = QApplication::activeModalWidget();
-    if ((modal && modal != window()) || !LeftButtonHeld()) {
+    const PointerNow pointer = AskPointer();
+    if ((modal && modal != window()) || !pointer.leftHeld) {
         endHold();
         return;
     }
+    if (pointer.position)
+        held_->setDown(held_->rect().contains(held_->mapFromGlobal(*pointer.position)));
     if (held_->isDown())
         step(repeatDelayMs_);
     else

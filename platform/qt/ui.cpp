@@ -3,6 +3,7 @@
 #include "platform/qt/seams.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QScreen>
 #include <QThread>
@@ -151,15 +152,16 @@ void ProcessEventsUntilPainted(QWidget* window)
     }
 }
 
-bool LeftButtonHeld()
+PointerNow AskPointer()
 {
     if (xcb_connection_t* connection = XConnection()) {
         const XcbReply reply(
             xcb_query_pointer_reply(connection, xcb_query_pointer(connection, RootWindow(connection)), nullptr), &free);
+        // QCursor asks the X server too, and gives the position in the windows' own pixels.
         if (reply)
-            return static_cast<xcb_query_pointer_reply_t*>(reply.get())->mask & XCB_BUTTON_MASK_1;
+            return {bool(static_cast<xcb_query_pointer_reply_t*>(reply.get())->mask & XCB_BUTTON_MASK_1), QCursor::pos()};
     }
-    return QGuiApplication::mouseButtons().testFlag(Qt::LeftButton);
+    return {QGuiApplication::mouseButtons().testFlag(Qt::LeftButton), std::nullopt};
 }
 
 void SetStaysOnTop(QWidget* window, bool onTop)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QPoint>
+#include <optional>
+
 #include <QString>
 
 class QWidget;
@@ -13,10 +16,15 @@ void ProcessPendingEvents();
 // after a second.
 void ProcessEventsUntilPainted(QWidget* window);
 
-// True while the left mouse button is down now, as the window system sees it: a release
-// not yet delivered (still queued, or held back while pending events run) counts.
-// Where the window system cannot be asked, as far as the events delivered tell.
-bool LeftButtonHeld();
+// The left mouse button and the pointer now, as the window system sees them: a release or
+// a move not yet delivered (still queued, or held back while pending events run) counts.
+// Where the window system cannot be asked, the button as far as the events delivered tell,
+// and no position.
+struct PointerNow {
+    bool leftHeld;
+    std::optional<QPoint> position;  // global
+};
+PointerNow AskPointer();
 
 // Keeps a window above all others, or lets it go, in place: a window already shown is
 // never made anew, which would map a second one for a moment.

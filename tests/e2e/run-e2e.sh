@@ -495,8 +495,9 @@ spin_to_bound() {
 quick_clicks() {
     # Each click on an arrow is one step, however quick or slow the hand and however busy
     # the program: sent back to back, held 150 ms (an ordinary click), made while the
-    # program is stopped, slid off the arrow and back, or released far from it. The arrow
-    # is left alone a second after each, time for a wrong repetition to show.
+    # program is stopped, slid off the arrow and back (also while the program is stopped),
+    # or released far from it. The arrow is left alone a second after each, time for a
+    # wrong repetition to show.
     drive=$(new_drive clicks)
     awk -v set="BootMenuDelay=30" -f "$model" "$demo/msdos.sys" >"$drive/msdos.sys"
     launch "$drive"
@@ -519,6 +520,18 @@ quick_clicks() {
     one_click xdotool mousedown 1 sleep 0.15 mouseup 1
     one_click click_while_stopped
     one_click xdotool mousedown 1 mousemove_relative 0 40 sleep 0.1 mousemove_relative -- 0 -40 mouseup 1
+    # Slid off while the program is stopped: the move waits in the queue behind a repetition.
+    slide_off_while_stopped() {
+        xdotool mousedown 1
+        sleep 0.1
+        kill -STOP "$app_pid"
+        xdotool mousemove_relative 0 100
+        sleep 1
+        kill -CONT "$app_pid"
+        sleep 1
+        xdotool mouseup 1 mousemove_relative -- 0 -100
+    }
+    one_click slide_off_while_stopped
     one_click xdotool mousedown 1 mousemove_relative 0 100 sleep 1 mouseup 1
     step "$clicks clicks on the down arrow from 30"
     save_with_yes
